@@ -1,0 +1,29 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "port_settings.h"
+
+namespace tessaly {
+
+// One kind of printer link (serial, parallel, USB or a virtual printer).
+// PrinterPort owns at most one and forwards every call to it.
+class ConcretePort {
+  public:
+    virtual ~ConcretePort() = default;
+
+    virtual bool Setup(const PortSettings& settings) = 0;
+    virtual bool Open(int unused) = 0;
+    virtual std::uint32_t Write(const std::uint8_t* data, std::uint32_t count) = 0;
+    virtual std::uint32_t Read(std::uint8_t* buffer, std::uint32_t count,
+                               std::uint32_t timeoutMs) = 0;
+    virtual void Close() = 0;
+    virtual bool IsOpen() const = 0;
+
+    // Why the last Setup, Open, Write or Read failed, phrased for the user with
+    // what to do about it; empty when nothing failed or nothing more is known.
+    virtual std::string LastError() const { return {}; }
+};
+
+}  // namespace tessaly

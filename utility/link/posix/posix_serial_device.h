@@ -1,0 +1,45 @@
+#pragma once
+
+#include <string>
+
+#include "serial_device.h"
+
+namespace tessaly {
+
+// A serial line through termios. Exclusive open uses both TIOCEXCL (other
+// programs' opens fail with EBUSY) and flock (TIOCEXCL does not stop root).
+// Time-outs are carried out with poll() the way the Windows serial driver applies
+// COMMTIMEOUTS.
+class PosixSerialDevice final : public SerialDevice {
+  public:
+    ~PosixSerialDevice() override;
+
+    bool Open(const std::string& name) override;
+    bool SetLine(const LineSettings& line) override;
+    DsrState QueryDsr() override;
+    bool SetTimeouts(const SerialTimeouts& timeouts) override;
+    bool Purge() override;
+    std::uint32_t Write(const std::uint8_t* data, std::uint32_t count) override;
+    std::uint32_t Read(std::uint8_t* buffer, std::uint32_t count) override;
+    void Close() override;
+    bool IsOpen() const override { return fd_ >= 0; }
+    std::string LastError() const override { return lastError_; }
+
+    // The device node a port name stands for: "COMn" and "\\.\COMn" name the
+    // n-th standard serial port, /dev/ttyS(n-1); any other name is used as is.
+    static std::string DevicePath(const std::string& name);
+
+  private:
+    void SetErrno(const char* what, int error);
+
+    int fd_ = -1;
+    std::string path_;
+    SerialTimeouts timeouts_;
+    std::string lastError_;
+};
+
+// Programs holding a device open, as "name (pid N)" joined by ", "; empty when
+// none can be seen.
+std::string DescribeHolders(const std::string& devicePath);
+
+}  // namespace tessaly

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tessaly {
+
+// Separators between hexadecimal pairs: space, carriage return, line feed, tab
+// and backspace.
+bool IsHexSeparator(char c);
+
+// Turns command text into bytes. Characters are taken strictly two at a time
+// after skipping separators, and each pair is read the way "%x" reads a number
+// ("1D61FF0A" and "1d 61 ff 0a" give the same four bytes; "123" gives 12 03).
+std::vector<std::uint8_t> ParseHexText(std::string_view text);
+
+// The first character of a command text that is neither a hexadecimal digit nor
+// a separator, with its position (0-based); none when the text is clean.
+struct HexTextError {
+    std::size_t position = 0;
+    char character = 0;
+    std::string Describe() const;
+};
+std::optional<HexTextError> FindHexTextError(std::string_view text);
+
+// Bytes as command text: each as two lower-case digits followed by one space.
+std::string FormatHexText(std::span<const std::uint8_t> bytes);
+
+}  // namespace tessaly

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <string>
+
+namespace tessaly {
+
+enum class MessageIcon { Exclamation, Information, Question, Stop };
+enum class MessageButtons { Ok, OkCancel, YesNo };
+enum class MessageAnswer { Ok, Cancel, Yes, No };
+
+struct Message {
+    std::string text;
+    std::string caption;
+    MessageIcon icon = MessageIcon::Information;
+    MessageButtons buttons = MessageButtons::Ok;
+
+    bool operator==(const Message&) const = default;
+};
+
+// Shows a message to the user and returns the answer. The GUI shows a message
+// box, the command line prints, tests record.
+class Notifier {
+  public:
+    virtual ~Notifier() = default;
+    virtual MessageAnswer notify(const Message& message) = 0;
+};
+
+}  // namespace tessaly
