@@ -1,0 +1,211 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace tessaly::sim {
+
+// Misbehaviours the virtual printer can be told to show, so that the utility's
+// refusal paths and loop bounds can be exercised without hardware.
+enum class FaultMode {
+    None,
+    WrongModel,     // GS I 1 answers PrinterConfig::wrongModelByte
+    WrongNames,     // GS I 66 / GS I 67 answer the wrong* names
+    Silence,        // consumes everything, never answers
+    Garbage,        // every answer is replaced by random bytes (seeded, repeatable)
+    EndlessSender,  // after endlessAfterBytes received, sends non-zero bytes forever
+    LateReplies,    // every answer becomes readable only replyDelayMs after its query
+    Disconnect,     // after disconnectAfterBytes received, the link goes dead
+};
+
+// Parses "none", "wrong-model", "wrong-names", "silence", "garbage", "endless",
+// "late", "disconnect"; nullopt for anything else.
+std::optional<FaultMode> ParseFaultMode(const std::string& text);
+const char* FaultModeName(FaultMode mode);
+
+// The serial conditions the printer reports through GS ( E function 12, as the
+// texts it sends.
+struct SerialConditionTexts {
+    std::string baud = "19200";
+    std::string parity = "0";  // '0' none, '1' odd, '2' even
+    std::string flow = "0";    // '0' DTR/DSR, '1' Xon/Xoff
+    std::string dataBits = "8";
+};
+
+constexpr int kSwitchCount = 16;  // memory switches 1..16 exist
+
+struct PrinterConfig {
+    std::uint8_t modelByte = 0x20;
+    std::string manufacturer = "Vantreel Druckwerken GmbH";
+    std::string printerName = "Vantreel R-3";
+    // Answer to GS I 65. The utility keeps the text up to its first blank and takes
+    // the major number from its third and fourth characters ("04" here).
+    std::string firmwareVersion = "VT04.20 R-3";
+    // Answer to GS ( E function 12, a = 8 (at most five characters are read back).
+    std::string versionSuffix = "B0312";
+    // Memory switch values, index 0 = switch 1; bit k of the switch is 1 << (k-1).
+    // Switch 1 bit 4 (internal buzzer) enabled, everything else off: Font A,
+    // partial cut, code page PC437, 3 inch paper, mono, buyer set STD.
+    std::array<std::uint8_t, kSwitchCount> switches{0x08};
+    SerialConditionTexts serial;
+
+    FaultMode fault = FaultMode::None;
+    std::uint8_t wrongModelByte = 0x21;
+    std::string wrongManufacturer = "Vantreel Druckwerken GMBH";
+    std::string wrongPrinterName = "Vantreel R-2";
+    std::uint32_t garbageSeed = 1;
+    std::uint64_t endlessAfterBytes = 0;
+    std::int64_t replyDelayMs = 1500;
+    std::uint64_t disconnectAfterBytes = 64;
+
+    // After OUT the printer restarts; input that arrives meanwhile is discarded.
+    std::int64_t restartMs = 1000;
+    // A font payload whose next byte does not arrive within this time is recorded
+    // as short and the printer goes back to reading commands. The utility pauses
+    // 15 s after the first block, so this must be longer than that.
+    std::int64_t fontIdleTimeoutMs = 30000;
+
+    // When set, the memory switches are loaded from this file at construction (if
+    // it exists) and saved to it after every setup period.
+    std::string stateFile;
+};
+
+// Outcome of one font payload reception.
+struct FontReception {
+    enum class Result { Receiving, Ok, BadFraming, Short };
+    Result result = Result::Receiving;
+    std::uint32_t expected = 0;  // count field of the header
+    std::uint32_t received = 0;  // data bytes received after the header
+    std::uint32_t checksum = 0;  // FNV-1a over the data bytes received
+};
+const char* FontResultName(FontReception::Result result);
+
+// One entry of the printer's activity log, for programs that show what it does.
+struct EngineEvent {
+    enum class Kind { Received, Command, Paper, Reply, Note };
+    Kind kind;
+    std::int64_t timeMs;
+    std::string text;                 // command name, paper line or note
+    std::vector<std::uint8_t> bytes;  // received or replied bytes
+};
+
+// The printer's side of the protocol: consumes any byte sequence and produces the
+// answers the printer would give, each readable from a given time on. All methods
+// are thread-safe; the engine never sleeps, callers pass the current time.
+class R3Engine {
+  public:
+    explicit R3Engine(PrinterConfig config = {});
+
+    // Feeds received bytes. Returns how many were accepted: fewer than n only once
+    // the link has gone dead (Disconnect fault).
+    std::size_t receive(const std::uint8_t* data, std::size_t n, std::int64_t nowMs);
+    // Copies up to max answer bytes that are readable at nowMs; returns the count.
+    std::size_t takeOutput(std::uint8_t* buffer, std::size_t max, std::int64_t nowMs);
+    // Time at which the next answer byte becomes readable (nullopt: nothing pending).
+    std::optional<std::int64_t> nextOutputTime() const;
+    // Lets time-based state (font payload idle time) move on without input.
+    void tick(std::int64_t nowMs);
+
+    bool connected() const;
+    bool inSetupMode() const;
+    std::uint8_t memorySwitch(int number) const;  // 1..kSwitchCount, 0 otherwise
+    void setMemorySwitch(int number, std::uint8_t value);
+    const PrinterConfig& config() const { return config_; }  // fixed after construction
+
+    std::vector<std::uint8_t> receivedLog() const;  // every byte received (capped)
+    std::vector<std::string> paper() const;         // printed lines, feeds, cuts
+    std::vector<FontReception> fontReceptions() const;
+    int selfTestCount() const;
+    int restartCount() const;
+    std::vector<std::string> commandNames() const;  // decoded commands, in order
+    std::vector<EngineEvent> takeEvents();          // activity since the last call
+
+    // Memory switch state file: one line "msw<N> <bits 8..1>" per switch.
+    static bool LoadSwitches(const std::string& path,
+                             std::array<std::uint8_t, kSwitchCount>& switches);
+    static bool SaveSwitches(const std::string& path,
+                             const std::array<std::uint8_t, kSwitchCount>& switches);
+
+    static constexpr std::size_t kMaxLog = 16u << 20;
+    static constexpr std::size_t kMaxOutput = 64u << 10;
+    static constexpr std::size_t kMaxLine = 512;
+    static constexpr std::size_t kMaxPaperLines = 100000;
+    static constexpr std::size_t kMaxEvents = 100000;
+
+  private:
+    enum class Parse { NeedMore, Done };
+
+    void consume(std::uint8_t byte, std::int64_t now);
+    Parse parseCommand(std::int64_t now);
+    void recordCommand(const std::string& name, std::vector<std::uint8_t> bytes, std::int64_t now);
+    void handleGsParen(std::uint8_t kind, const std::vector<std::uint8_t>& data, std::int64_t now);
+    void handleSetup(const std::vector<std::uint8_t>& data, std::int64_t now);
+    void handleFontByte(std::uint8_t byte, std::int64_t now);
+    void expireFont(std::int64_t now);
+    void reply(std::vector<std::uint8_t> bytes, std::int64_t now);
+    void replyName(const std::string& text, std::int64_t now);
+    void printLine(std::int64_t now);  // prints the text so far, even none (a feed)
+    void flushLine(std::int64_t now);  // prints the text so far, if any
+    void addPaper(std::string line, std::int64_t now);
+    void note(std::string text, std::int64_t now);
+    void event(EngineEvent::Kind kind, std::string text, std::vector<std::uint8_t> bytes,
+               std::int64_t now);
+    void resetModes();
+    void restart(std::int64_t now);
+    void printSelfTest(std::int64_t now);
+    std::uint8_t switchValue(int number) const;
+
+    mutable std::mutex mutex_;
+    const PrinterConfig config_;
+    std::array<std::uint8_t, kSwitchCount> switches_{};
+    std::array<std::uint8_t, kSwitchCount> pending_{};  // staged inside IN..OUT
+    bool setupMode_ = false;
+    std::int64_t restartUntil_ = 0;
+
+    std::vector<std::uint8_t> command_;  // bytes of the command being parsed
+    std::size_t skipRemaining_ = 0;      // parameter bytes of an oversized command
+    std::string line_;                   // text not yet printed
+
+    // Font payload reception.
+    bool inFont_ = false;
+    std::int64_t fontLastByte_ = 0;
+
+    // Text modes, as last set (reset by ESC @ and by a restart).
+    std::uint8_t printMode_ = 0;
+    bool bold_ = false;
+    std::uint8_t underline_ = 0;
+    std::uint8_t alignment_ = 0;
+    std::uint8_t codeTable_ = 0;
+    std::uint8_t lineSpacing_ = 0;  // 0 = default
+    bool peripheralSelected_ = true;
+    std::uint8_t statusBack_ = 0;
+
+    struct Pending {
+        std::int64_t readyAt;
+        std::uint8_t byte;
+    };
+    std::deque<Pending> output_;
+    std::size_t droppedOutput_ = 0;
+
+    std::uint64_t receivedCount_ = 0;
+    bool connected_ = true;
+    bool endless_ = false;
+    std::mt19937 random_;
+
+    std::vector<std::uint8_t> log_;
+    std::vector<std::string> paper_;
+    std::vector<FontReception> fonts_;
+    std::vector<std::string> commands_;
+    std::deque<EngineEvent> events_;
+    int selfTests_ = 0;
+    int restarts_ = 0;
+};
+
+}  // namespace tessaly::sim
