@@ -1,0 +1,189 @@
+#include "pty_printer.h"
+
+#include <fcntl.h>
+#include <fmt/format.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+namespace tessaly::sim {
+
+namespace {
+
+// The longest the thread sleeps without a reason: keeps font idle time moving.
+constexpr int kIdlePollMs = 100;
+
+std::string SystemError(const char* what) {
+    return fmt::format("{}: {}", what, std::strerror(errno));
+}
+
+}  // namespace
+
+PtyPrinter::PtyPrinter(R3Engine& engine, Clock& clock) : PtyPrinter(engine, Options{}, clock) {}
+
+PtyPrinter::PtyPrinter(R3Engine& engine, Options options, Clock& clock)
+    : engine_(engine), options_(std::move(options)), clock_(clock) {}
+
+PtyPrinter::~PtyPrinter() {
+    stop();
+}
+
+bool PtyPrinter::start() {
+    if (running_) return true;
+    error_.clear();
+    stopping_ = false;
+    dropped_ = false;
+
+    master_ = posix_openpt(O_RDWR | O_NOCTTY);
+    if (master_ < 0) {
+        error_ = SystemError("posix_openpt");
+        return false;
+    }
+    std::array<char, 128> name{};
+    if (grantpt(master_) != 0 || unlockpt(master_) != 0 ||
+        ptsname_r(master_, name.data(), name.size()) != 0) {
+        error_ = SystemError("preparing the pseudo-terminal");
+        closeTerminal();
+        return false;
+    }
+    slavePath_ = name.data();
+    slave_ = ::open(slavePath_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (slave_ < 0) {
+        error_ = SystemError("opening the terminal side");
+        closeTerminal();
+        return false;
+    }
+    // Raw mode: no echo, no line editing, no CR/LF translation of printer bytes.
+    termios tio{};
+    if (tcgetattr(slave_, &tio) == 0) {
+        cfmakeraw(&tio);
+        tcsetattr(slave_, TCSANOW, &tio);
+    }
+    const int flags = fcntl(master_, F_GETFL);
+    fcntl(master_, F_SETFL, flags | O_NONBLOCK);
+
+    if (pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) {
+        error_ = SystemError("pipe");
+        closeTerminal();
+        return false;
+    }
+
+    if (!options_.linkPath.empty()) {
+        struct stat st {};
+        if (lstat(options_.linkPath.c_str(), &st) == 0) {
+            if (!S_ISLNK(st.st_mode)) {
+                error_ = fmt::format("{} exists and is not a symbolic link; not replacing it",
+                                     options_.linkPath);
+                closeTerminal();
+                return false;
+            }
+            ::unlink(options_.linkPath.c_str());  // a stale link of an earlier run
+        }
+        if (symlink(slavePath_.c_str(), options_.linkPath.c_str()) != 0) {
+            error_ = SystemError(("creating the link " + options_.linkPath).c_str());
+            closeTerminal();
+            return false;
+        }
+        linkMade_ = true;
+    }
+
+    running_ = true;
+    thread_ = std::thread([this] { serve(); });
+    return true;
+}
+
+void PtyPrinter::stop() {
+    if (thread_.joinable()) {
+        stopping_ = true;
+        const char byte = 1;
+        [[maybe_unused]] const auto ignored = ::write(wake_[1], &byte, 1);
+        thread_.join();
+    }
+    running_ = false;
+    closeTerminal();
+}
+
+void PtyPrinter::closeTerminal() {
+    if (linkMade_) {
+        // Remove the link only if it still points at this terminal.
+        std::array<char, 256> target{};
+        const ssize_t n = readlink(options_.linkPath.c_str(), target.data(), target.size() - 1);
+        if (n > 0 && slavePath_ == std::string(target.data(), static_cast<std::size_t>(n))) {
+            ::unlink(options_.linkPath.c_str());
+        }
+        linkMade_ = false;
+    }
+    for (int* fd : {&slave_, &master_, &wake_[0], &wake_[1]}) {
+        if (*fd >= 0) ::close(*fd);
+        *fd = -1;
+    }
+}
+
+void PtyPrinter::serve() {
+    std::vector<std::uint8_t> input(4096);
+    std::vector<std::uint8_t> pending;  // answer bytes the terminal has not taken yet
+    std::size_t pendingAt = 0;
+
+    while (!stopping_) {
+        std::int64_t now = clock_.now();
+        if (pendingAt == pending.size()) {
+            pending.resize(4096);
+            pending.resize(engine_.takeOutput(pending.data(), pending.size(), now));
+            pendingAt = 0;
+        }
+
+        int timeout = kIdlePollMs;
+        short events = POLLIN;
+        if (pendingAt < pending.size()) {
+            events |= POLLOUT;
+        } else if (const auto next = engine_.nextOutputTime()) {
+            timeout = static_cast<int>(std::clamp<std::int64_t>(*next - now, 0, kIdlePollMs));
+        }
+        pollfd fds[2] = {{master_, events, 0}, {wake_[0], POLLIN, 0}};
+        const int ready = ::poll(fds, 2, timeout);
+        if (ready < 0 && errno != EINTR) break;
+        if (stopping_) break;
+        now = clock_.now();
+        engine_.tick(now);
+
+        if (fds[0].revents & POLLIN) {
+            const ssize_t n = ::read(master_, input.data(), input.size());
+            if (n > 0) {
+                const auto count = static_cast<std::size_t>(n);
+                const std::size_t taken = engine_.receive(input.data(), count, now);
+                if (taken < count || !engine_.connected()) {
+                    // The printer went away: close the terminal, as an unplugged
+                    // adapter would, so the client sees its link fail.
+                    dropped_ = true;
+                    break;
+                }
+            }
+        }
+        if ((fds[0].revents & POLLOUT) && pendingAt < pending.size()) {
+            const ssize_t n =
+                ::write(master_, pending.data() + pendingAt, pending.size() - pendingAt);
+            if (n > 0) pendingAt += static_cast<std::size_t>(n);
+        }
+        if ((fds[0].revents & (POLLHUP | POLLERR)) && !(fds[0].revents & POLLIN)) {
+            // Cannot happen while our own slave descriptor is open; do not spin.
+            clock_.sleep(10);
+        }
+    }
+
+    if (dropped_) {
+        if (slave_ >= 0) ::close(slave_);
+        if (master_ >= 0) ::close(master_);
+        slave_ = master_ = -1;
+    }
+    running_ = false;
+}
+
+}  // namespace tessaly::sim

@@ -1,0 +1,173 @@
+#include "pty_printer.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <vector>
+
+namespace tessaly::sim {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using Steady = std::chrono::steady_clock;
+
+// A client of the terminal, opened raw like a serial port would be.
+class Client {
+  public:
+    explicit Client(const std::string& path) {
+        fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        if (fd_ >= 0) {
+            termios tio{};
+            tcgetattr(fd_, &tio);
+            cfmakeraw(&tio);
+            tcsetattr(fd_, TCSANOW, &tio);
+        }
+    }
+    ~Client() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    bool ok() const { return fd_ >= 0; }
+
+    bool send(const Bytes& bytes) {
+        return ::write(fd_, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+    }
+
+    // Reads until `want` bytes arrived or the deadline passed; never blocks longer.
+    Bytes receive(std::size_t want, int deadlineMs = 2000) {
+        Bytes out;
+        const auto end = Steady::now() + std::chrono::milliseconds(deadlineMs);
+        while (out.size() < want) {
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(end - Steady::now()).count();
+            if (left <= 0) break;
+            pollfd p{fd_, POLLIN, 0};
+            if (::poll(&p, 1, static_cast<int>(left)) <= 0) break;
+            if (p.revents & (POLLHUP | POLLERR)) {
+                hungUp_ = true;
+                break;
+            }
+            std::uint8_t buffer[256];
+            const ssize_t n = ::read(fd_, buffer, std::min(sizeof buffer, want - out.size()));
+            if (n <= 0) {
+                hungUp_ = n < 0 && errno == EIO;
+                if (hungUp_) break;
+                continue;
+            }
+            out.insert(out.end(), buffer, buffer + n);
+        }
+        return out;
+    }
+    bool hungUp() const { return hungUp_; }
+
+  private:
+    int fd_ = -1;
+    bool hungUp_ = false;
+};
+
+Bytes Framed(const std::string& text) {
+    Bytes out{0x5F};
+    out.insert(out.end(), text.begin(), text.end());
+    out.push_back(0);
+    return out;
+}
+
+TEST(PtyPrinter, AnswersQueriesOverTheTerminal) {
+    R3Engine engine;
+    PtyPrinter printer(engine);
+    ASSERT_TRUE(printer.start()) << printer.error();
+    Client client(printer.slavePath());
+    ASSERT_TRUE(client.ok());
+    ASSERT_TRUE(client.send({0x1B, 0x40, 0x1D, 0x49, 0x01}));
+    EXPECT_EQ(client.receive(1), Bytes{0x20});
+    ASSERT_TRUE(client.send({0x1D, 0x49, 0x42}));
+    EXPECT_EQ(client.receive(27), Framed("Vantreel Druckwerken GmbH"));
+    printer.stop();
+    EXPECT_FALSE(printer.running());
+}
+
+TEST(PtyPrinter, ServesOneClientAfterAnother) {
+    R3Engine engine;
+    PtyPrinter printer(engine);
+    ASSERT_TRUE(printer.start()) << printer.error();
+    {
+        Client first(printer.slavePath());
+        ASSERT_TRUE(first.send({0x1D, 0x49, 0x01}));
+        EXPECT_EQ(first.receive(1), Bytes{0x20});
+    }
+    // The first client has closed: the terminal must still work for the next one.
+    Client second(printer.slavePath());
+    ASSERT_TRUE(second.ok());
+    ASSERT_TRUE(second.send({0x1D, 0x49, 0x43}));
+    EXPECT_EQ(second.receive(14), Framed("Vantreel R-3"));
+}
+
+TEST(PtyPrinter, LateRepliesArriveAfterTheirDelayInRealTime) {
+    PrinterConfig config;
+    config.fault = FaultMode::LateReplies;
+    config.replyDelayMs = 300;
+    R3Engine engine(config);
+    PtyPrinter printer(engine);
+    ASSERT_TRUE(printer.start()) << printer.error();
+    Client client(printer.slavePath());
+    const auto start = Steady::now();
+    ASSERT_TRUE(client.send({0x1D, 0x49, 0x01}));
+    EXPECT_TRUE(client.receive(1, 150).empty());
+    EXPECT_EQ(client.receive(1, 2000), Bytes{0x20});
+    EXPECT_GE(Steady::now() - start, std::chrono::milliseconds(290));
+}
+
+TEST(PtyPrinter, LinkIsMadeAndRemoved) {
+    const auto link =
+        std::filesystem::temp_directory_path() / ("r3-link-" + std::to_string(::getpid()));
+    std::filesystem::remove(link);
+    R3Engine engine;
+    {
+        PtyPrinter printer(engine, {.linkPath = link.string()});
+        ASSERT_TRUE(printer.start()) << printer.error();
+        ASSERT_TRUE(std::filesystem::is_symlink(link));
+        EXPECT_EQ(std::filesystem::read_symlink(link), printer.slavePath());
+        Client client(link.string());
+        ASSERT_TRUE(client.send({0x1D, 0x49, 0x01}));
+        EXPECT_EQ(client.receive(1), Bytes{0x20});
+    }  // destructor stops
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link)));
+}
+
+TEST(PtyPrinter, RefusesToReplaceAFileWithItsLink) {
+    const auto file =
+        std::filesystem::temp_directory_path() / ("r3-file-" + std::to_string(::getpid()));
+    {
+        FILE* f = std::fopen(file.c_str(), "w");
+        ASSERT_NE(f, nullptr);
+        std::fclose(f);
+    }
+    R3Engine engine;
+    PtyPrinter printer(engine, {.linkPath = file.string()});
+    EXPECT_FALSE(printer.start());
+    EXPECT_FALSE(printer.error().empty());
+    EXPECT_TRUE(std::filesystem::is_regular_file(file));
+    std::filesystem::remove(file);
+}
+
+TEST(PtyPrinter, DroppedLinkHangsUpTheClient) {
+    PrinterConfig config;
+    config.fault = FaultMode::Disconnect;
+    config.disconnectAfterBytes = 3;
+    R3Engine engine(config);
+    PtyPrinter printer(engine);
+    ASSERT_TRUE(printer.start()) << printer.error();
+    Client client(printer.slavePath());
+    ASSERT_TRUE(client.send({0x1D, 0x49, 0x01, 0x1D, 0x49, 0x42}));
+    const Bytes got = client.receive(1, 2000);
+    EXPECT_TRUE(got.empty());
+    EXPECT_TRUE(client.hungUp());
+    EXPECT_TRUE(printer.linkDropped());
+}
+
+}  // namespace
+}  // namespace tessaly::sim
