@@ -5,6 +5,8 @@
 #include <fstream>
 #include <system_error>
 
+#include "udev_usb.h"
+
 namespace tessaly {
 namespace fs = std::filesystem;
 namespace {
@@ -38,10 +40,11 @@ std::vector<PortEntry> ListSerialPorts(const std::string& sysClassTty) {
         if (!fs::exists(dir / "device", ec)) continue;
         // A legacy UART slot without a chip reports type 0.
         if (fs::exists(dir / "type", ec) && ReadLine(dir / "type") == "0") continue;
-        const fs::path driver = fs::read_symlink(dir / "device" / "driver", ec);
-        std::string description = ec ? std::string() : driver.filename().string();
-        const std::string product = ReadLine(dir / "device" / ".." / "product");
-        if (!product.empty()) description = product;
+        // USB adapters name their product two levels up (interface, then device).
+        std::string description = ReadLine(dir / "device" / ".." / "product");
+        if (description.empty()) {
+            description = name.rfind("ttyS", 0) == 0 ? "built-in serial port" : "serial adapter";
+        }
         ports.push_back({"/dev/" + name, PortType::Serial, description});
     }
     std::sort(ports.begin(), ports.end(),
@@ -62,7 +65,18 @@ const char* PortTypeName(PortType type) {
 }
 
 std::vector<PortEntry> ListPorts() {
-    return ListSerialPorts();
+    std::vector<PortEntry> ports = ListSerialPorts();
+    for (const std::string& node : EnumerateParallelNodes())
+        ports.push_back({node, PortType::Parallel, "parallel port"});
+    for (const UsbPrinterNode& printer : EnumerateUsbPrinterNodes()) {
+        if (printer.identity.vendor != kR3UsbVendor || printer.identity.product != kR3UsbProduct)
+            continue;
+        std::string description = printer.product.empty() ? "Vantreel R-3" : printer.product;
+        if (!printer.identity.serial.empty())
+            description += " (serial number " + printer.identity.serial + ")";
+        ports.push_back({kR3UsbPrefix + printer.node, PortType::Usb, description});
+    }
+    return ports;
 }
 
 }  // namespace tessaly

@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build and the tests need, only those missing.
+# Usage: scripts/install-deps.sh [build|test]   (test adds the test-only tools)
+set -euo pipefail
+
+build_packages=(
+  build-essential cmake ninja-build pkg-config
+  libfmt-dev libcli11-dev nlohmann-json3-dev
+  libudev-dev libcups2-dev
+  qt6-base-dev qt6-serialport-dev
+)
+test_packages=(
+  libgtest-dev libgmock-dev
+  umockdev libumockdev-dev
+  cups-daemon cups-client
+  xvfb xauth
+  clang-14 libclang-rt-14-dev clang-format
+)
+
+wanted=("${build_packages[@]}")
+if [ "${1:-build}" = test ]; then
+  wanted+=("${test_packages[@]}")
+fi
+
+missing=()
+for p in "${wanted[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  echo "All ${#wanted[@]} packages are installed."
+  exit 0
+fi
+
+echo "Installing: ${missing[*]}"
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds everything with AddressSanitizer and
+# UndefinedBehaviorSanitizer, and runs every test.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/install-deps.sh test
+cmake --preset asan
+cmake --build --preset asan
+ctest --preset asan --timeout 300 -j2

@@ -1,0 +1,243 @@
+#include "connection_check.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <map>
+
+#include "commands.h"
+#include "r3_engine.h"
+#include "simulated_port.h"
+
+namespace tessaly {
+namespace {
+
+using ::testing::ElementsAre;
+
+struct RecordingNotifier final : Notifier {
+    std::vector<Message> shown;
+    MessageAnswer notify(const Message& m) override {
+        shown.push_back(m);
+        return MessageAnswer::Ok;
+    }
+};
+
+PortSettings Named(const std::string& name) {
+    PortSettings s;
+    s.portName = name;
+    return s;
+}
+
+std::vector<std::uint8_t> Bytes(std::initializer_list<int> list) {
+    std::vector<std::uint8_t> v;
+    for (int b : list) v.push_back(static_cast<std::uint8_t>(b));
+    return v;
+}
+
+// The connection check against the virtual printer on virtual time.
+struct CheckOnVirtualPrinter : ::testing::Test {
+    sim::PrinterConfig config;
+    std::unique_ptr<sim::R3Engine> engine;
+    VirtualClock clock;
+    RecordingNotifier notifier;
+    std::unique_ptr<PrinterPort> port;
+    sim::SimulatedPort::Options portOptions;
+
+    CheckResult Run(const std::string& name = "COM1") {
+        engine = std::make_unique<sim::R3Engine>(config);
+        port = std::make_unique<PrinterPort>(
+            sim::MakeSimulatedPortFactory(*engine, clock, portOptions));
+        Session s{*port, clock, notifier};
+        const auto type = ChoosePort(name) ? ChoosePort(name)->type : PortType::Serial;
+        return CheckCommunication(s, Named(name), type);
+    }
+};
+
+TEST_F(CheckOnVirtualPrinter, AcceptsTheR3AndLeavesThePortOpen) {
+    EXPECT_EQ(Run(), CheckResult::Connected);
+    EXPECT_THAT(notifier.shown, ElementsAre(messages::kConnected));
+    EXPECT_TRUE(port->IsOpen());
+    EXPECT_EQ(engine->receivedLog(), Bytes({0x1B, 0x40, 0x1B, 0x3D, 0x01, 0x1D, 0x61, 0x00, 0x1D,
+                                            0x49, 0x01, 0x1D, 0x49, 0x42}));
+}
+
+TEST_F(CheckOnVirtualPrinter, AcceptsOverUsbWithoutDraining) {
+    EXPECT_EQ(Run("R-3:/dev/usb/lp0"), CheckResult::Connected);
+    EXPECT_THAT(notifier.shown, ElementsAre(messages::kConnected));
+    // Two 200 ms waits before the replies and no 50 ms drain steps before them.
+    EXPECT_LT(clock.now(), 1000);
+}
+
+TEST_F(CheckOnVirtualPrinter, RefusalsShowOneMessageAndClose) {
+    struct Case {
+        sim::FaultMode fault;
+        CheckResult result;
+        Message message;
+    };
+    for (const Case& c :
+         {Case{sim::FaultMode::WrongModel, CheckResult::WrongModel, messages::kWrongModel},
+          Case{sim::FaultMode::Silence, CheckResult::WrongModel, messages::kWrongModel},
+          Case{sim::FaultMode::WrongNames, CheckResult::WrongManufacturer,
+               messages::kWrongManufacturer}}) {
+        config.fault = c.fault;
+        notifier.shown.clear();
+        EXPECT_EQ(Run(), c.result) << sim::FaultModeName(c.fault);
+        EXPECT_THAT(notifier.shown, ElementsAre(c.message)) << sim::FaultModeName(c.fault);
+        EXPECT_FALSE(port->HasPort()) << "the port is closed after a refusal";
+    }
+}
+
+TEST_F(CheckOnVirtualPrinter, WrongModelWaitsTenMoreReadsWithoutAskingAgain) {
+    config.fault = sim::FaultMode::WrongModel;
+    Run();
+    const auto log = engine->receivedLog();
+    EXPECT_EQ(std::count(log.begin(), log.end(), 0x49), 1) << "GS I 1 is sent once";
+    // Drain: 5 x (50 + 110); 100 before the wrong byte; then 10 x (100 + 110).
+    EXPECT_EQ(clock.now(), 5 * 160 + 100 + 10 * 210);
+}
+
+TEST_F(CheckOnVirtualPrinter, SlowModelByteIsAwaited) {
+    config.fault = sim::FaultMode::LateReplies;
+    config.replyDelayMs = 900;
+    // The ten extra tries give the model byte time; the name, read with no such
+    // patience, is then missed.
+    EXPECT_EQ(Run(), CheckResult::WrongManufacturer);
+}
+
+TEST_F(CheckOnVirtualPrinter, PrinterThatNeverStopsSendingIsGivenUpOn) {
+    config.fault = sim::FaultMode::EndlessSender;
+    config.endlessAfterBytes = 0;
+    EXPECT_EQ(Run(), CheckResult::EndlessInput);
+    EXPECT_THAT(notifier.shown, ElementsAre(messages::kEndlessInput));
+    EXPECT_LE(clock.now(), 5200) << "the drain is bounded";
+}
+
+TEST_F(CheckOnVirtualPrinter, GarbageNeverConnects) {
+    config.fault = sim::FaultMode::Garbage;
+    for (std::uint32_t seed = 1; seed <= 20; ++seed) {
+        config.garbageSeed = seed;
+        notifier.shown.clear();
+        EXPECT_NE(Run(), CheckResult::Connected);
+        EXPECT_EQ(notifier.shown.size(), 1u);
+    }
+}
+
+TEST_F(CheckOnVirtualPrinter, PortFailuresBeforeAnyExchange) {
+    EXPECT_EQ(Run("com1"), CheckResult::SetupFailed);
+    EXPECT_THAT(notifier.shown, ElementsAre(messages::kSetupFailed));
+    notifier.shown.clear();
+    portOptions.failOpen = true;
+    EXPECT_EQ(Run(), CheckResult::OpenFailed);
+    EXPECT_THAT(notifier.shown, ElementsAre(messages::kOpenFailed));
+    EXPECT_TRUE(engine->receivedLog().empty());
+}
+
+TEST_F(CheckOnVirtualPrinter, ShortFirstWriteIsAPortError) {
+    config.fault = sim::FaultMode::Disconnect;
+    config.disconnectAfterBytes = 1;
+    EXPECT_EQ(Run(), CheckResult::PortError);
+    EXPECT_THAT(notifier.shown, ElementsAre(messages::kPortError));
+    EXPECT_FALSE(port->HasPort());
+}
+
+TEST_F(CheckOnVirtualPrinter, SelfTestSendsItsCommandAndWaits) {
+    ASSERT_EQ(Run(), CheckResult::Connected);
+    Session s{*port, clock, notifier};
+    const auto before = clock.now();
+    SelfTest(s);
+    EXPECT_EQ(clock.now() - before, 4300);
+    const auto log = engine->receivedLog();
+    EXPECT_EQ(std::vector<std::uint8_t>(log.end() - 7, log.end()),
+              Bytes({0x1D, 0x28, 0x41, 0x02, 0x00, 0x01, 0x02}));
+    EXPECT_EQ(engine->selfTestCount(), 1);
+}
+
+// A printer that answers each query with fixed bytes, for replies the virtual
+// printer would never give.
+class ScriptedPort final : public ConcretePort {
+  public:
+    ScriptedPort(Clock& clock, PortType type,
+                 std::map<std::vector<std::uint8_t>, std::vector<std::uint8_t>> replies)
+        : clock_(clock), type_(type), replies_(std::move(replies)) {}
+    bool Setup(const PortSettings&) override { return true; }
+    bool Open(int) override { return open_ = true; }
+    std::uint32_t Write(const std::uint8_t* d, std::uint32_t n) override {
+        const auto it = replies_.find(std::vector<std::uint8_t>(d, d + n));
+        if (it != replies_.end()) input_.insert(input_.end(), it->second.begin(), it->second.end());
+        return n;
+    }
+    std::uint32_t Read(std::uint8_t* b, std::uint32_t n, std::uint32_t) override {
+        std::uint32_t got = 0;
+        while (got < n && !input_.empty()) {
+            b[got++] = input_.front();
+            input_.pop_front();
+        }
+        if (got == 0) clock_.sleep(type_ == PortType::Usb ? 1000 : 100 + 10 * n);
+        return got;
+    }
+    void Close() override { open_ = false; }
+    bool IsOpen() const override { return open_; }
+
+  private:
+    Clock& clock_;
+    PortType type_;
+    std::map<std::vector<std::uint8_t>, std::vector<std::uint8_t>> replies_;
+    std::deque<std::uint8_t> input_;
+    bool open_ = false;
+};
+
+CheckResult CheckWithName(const std::vector<std::uint8_t>& nameReply, const std::string& portName,
+                          RecordingNotifier& notifier) {
+    VirtualClock clock;
+    const auto type = ChoosePort(portName)->type;
+    PrinterPort port([&](PortType t) {
+        return std::make_unique<ScriptedPort>(
+            clock, t,
+            std::map<std::vector<std::uint8_t>, std::vector<std::uint8_t>>{
+                {Bytes({0x1D, 0x49, 0x01}), Bytes({0x20})},
+                {Bytes({0x1D, 0x49, 0x42}), nameReply}});
+    });
+    Session s{port, clock, notifier};
+    return CheckCommunication(s, Named(portName), type);
+}
+
+std::vector<std::uint8_t> Framed(const std::string& text, int header = 0x5F) {
+    std::vector<std::uint8_t> v{static_cast<std::uint8_t>(header)};
+    v.insert(v.end(), text.begin(), text.end());
+    v.push_back(0);
+    return v;
+}
+
+TEST(ManufacturerName, ComparedExactlyOnByteLinks) {
+    RecordingNotifier n;
+    EXPECT_EQ(CheckWithName(Framed("Vantreel Druckwerken GmbH"), "COM1", n),
+              CheckResult::Connected);
+    // Every 0x5F is dropped wherever it stands.
+    EXPECT_EQ(CheckWithName(Framed("Vantreel_ Druckwerken GmbH_"), "COM1", n),
+              CheckResult::Connected);
+    EXPECT_EQ(CheckWithName(Framed("vantreel druckwerken gmbh"), "COM1", n),
+              CheckResult::WrongManufacturer);
+    EXPECT_EQ(CheckWithName(Framed("Vantreel Druckwerken GmbH "), "COM1", n),
+              CheckResult::WrongManufacturer);
+    // A name that never ends is cut off rather than read forever.
+    std::vector<std::uint8_t> endless(100000, 'A');
+    EXPECT_EQ(CheckWithName(endless, "COM1", n), CheckResult::WrongManufacturer);
+    // No terminating 0: the empty read ends the name.
+    auto unterminated = Framed("Vantreel Druckwerken GmbH");
+    unterminated.pop_back();
+    EXPECT_EQ(CheckWithName(unterminated, "COM1", n), CheckResult::Connected);
+}
+
+TEST(ManufacturerName, UsbTakesOneReadAndSkipsTheHeaderByte) {
+    RecordingNotifier n;
+    EXPECT_EQ(CheckWithName(Framed("Vantreel Druckwerken GmbH", 'X'), "R-3:/dev/usb/lp0", n),
+              CheckResult::Connected);
+    // A 32-byte read holds at most 31 name bytes: a longer name is cut there.
+    const std::string longName = "Vantreel Druckwerken GmbH" + std::string(10, 'z');
+    EXPECT_EQ(CheckWithName(Framed(longName), "R-3:/dev/usb/lp0", n),
+              CheckResult::WrongManufacturer);
+}
+
+}  // namespace
+}  // namespace tessaly

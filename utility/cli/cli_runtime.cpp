@@ -1,0 +1,113 @@
+#include "cli_runtime.h"
+
+#include <fmt/format.h>
+#include <unistd.h>
+
+#include <iostream>
+
+#include "virtual_printer.h"
+
+namespace tessaly::cli {
+
+MessageAnswer ConsoleNotifier::notify(const Message& message) {
+    const bool warning =
+        message.icon == MessageIcon::Exclamation || message.icon == MessageIcon::Stop;
+    std::FILE* out = warning ? stderr : stdout;
+    if (!(options_.quiet && !warning)) fmt::print(out, "{}: {}\n", message.caption, message.text);
+    std::fflush(out);
+    if (message.buttons == MessageButtons::Ok) return MessageAnswer::Ok;
+    const MessageAnswer yes =
+        message.buttons == MessageButtons::YesNo ? MessageAnswer::Yes : MessageAnswer::Ok;
+    const MessageAnswer no =
+        message.buttons == MessageButtons::YesNo ? MessageAnswer::No : MessageAnswer::Cancel;
+    if (options_.yes) {
+        fmt::print(out, "(answered yes: --yes was given)\n");
+        return yes;
+    }
+    if (isatty(STDIN_FILENO) == 0) {
+        fmt::print(out, "(answered no: pass --yes to accept without asking)\n");
+        return no;
+    }
+    fmt::print(out, "Proceed? [y/N] ");
+    std::fflush(out);
+    std::string answer;
+    std::getline(std::cin, answer);
+    return (answer == "y" || answer == "Y" || answer == "yes") ? yes : no;
+}
+
+struct Runtime::VirtualPrinter {
+    BuiltInPrinter printer;
+};
+
+Runtime::Runtime() : clock_(SystemClock::instance()), notifier_(options) {}
+
+Runtime::~Runtime() {
+    port_.Close();
+    virtualPrinter_.reset();
+}
+
+void Runtime::Print(const std::string& line) const {
+    if (!options.quiet) fmt::print("{}\n", line);
+}
+
+bool Runtime::BuildSettings(PortSettings& settings, std::string& error) {
+    if (options.virtualPrinter && !virtualPrinter_) {
+        virtualPrinter_ = std::make_unique<VirtualPrinter>();
+        if (!virtualPrinter_->printer.Start(error)) {
+            virtualPrinter_.reset();
+            return false;
+        }
+        if (options.port.empty()) options.port = virtualPrinter_->printer.PortName();
+        Print(fmt::format("Built-in virtual printer on {}", virtualPrinter_->printer.PortName()));
+    }
+    if (options.port.empty()) {
+        error =
+            "No printer port given. Name one with --port (see 'tessaly-cli ports'), or use "
+            "--virtual-printer to try the built-in virtual printer.";
+        return false;
+    }
+    settings.portName = options.port;
+    settings.baudRate = options.baud;
+    settings.dataBits = options.dataBits;
+    settings.parity = options.parity == "odd" ? 1 : options.parity == "even" ? 2 : 0;
+    settings.stopBits = options.stopBits == "1.5" ? 1 : options.stopBits == "2" ? 2 : 0;
+    settings.flowControl = options.flow == "xonxoff" ? 1 : 0;
+    return true;
+}
+
+int Runtime::Connect() {
+    PortSettings settings;
+    std::string error;
+    if (!BuildSettings(settings, error)) {
+        fmt::print(stderr, "{}\n", error);
+        return options.port.empty() ? kUsage : kFileOrPort;
+    }
+    const auto choice = ChoosePort(settings.portName);
+    interfaceType_ = choice ? choice->type : PortType::Serial;
+    Session s = session();
+    const CheckResult result = CheckCommunication(s, settings, interfaceType_);
+    switch (result) {
+        case CheckResult::Connected:
+            return kOk;
+        case CheckResult::SetupFailed:
+            fmt::print(stderr,
+                       "'{}' is not a printer port name. Use a name that 'tessaly-cli ports' "
+                       "lists, a device path such as /dev/ttyS0, or COM1.\n",
+                       settings.portName);
+            return kFileOrPort;
+        case CheckResult::OpenFailed: {
+            const std::string why = port_.LastError();
+            if (!why.empty()) fmt::print(stderr, "{}\n", why);
+            return kFileOrPort;
+        }
+        case CheckResult::PortError:
+            return kFileOrPort;
+        case CheckResult::EndlessInput:
+        case CheckResult::WrongModel:
+        case CheckResult::WrongManufacturer:
+            return kPrinterFailed;
+    }
+    return kPrinterFailed;
+}
+
+}  // namespace tessaly::cli

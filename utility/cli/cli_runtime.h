@@ -1,0 +1,81 @@
+#pragma once
+
+#include <CLI/CLI.hpp>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "clock.h"
+#include "connection_check.h"
+#include "notifier.h"
+#include "printer_port.h"
+#include "session.h"
+
+namespace tessaly::cli {
+
+// Exit status of every command.
+enum Exit : int { kOk = 0, kPrinterFailed = 1, kUsage = 2, kFileOrPort = 3 };
+
+struct GlobalOptions {
+    std::string port;
+    int baud = 19200;
+    int dataBits = 8;
+    std::string parity = "none";
+    std::string stopBits = "1";
+    std::string flow = "hardware";
+    bool virtualPrinter = false;
+    bool yes = false;
+    bool quiet = false;
+};
+
+// Prints messages: information on standard output, warnings on standard error.
+// Questions are answered by --yes, by the user at a terminal, or else "no".
+class ConsoleNotifier final : public Notifier {
+  public:
+    explicit ConsoleNotifier(const GlobalOptions& options) : options_(options) {}
+    MessageAnswer notify(const Message& message) override;
+
+  private:
+    const GlobalOptions& options_;
+};
+
+// Everything a printer command needs: the options, the port, the clock and the
+// built-in virtual printer when one was asked for.
+class Runtime {
+  public:
+    Runtime();
+    ~Runtime();
+
+    GlobalOptions options;
+
+    // Builds the line settings from the options; false (and a message) when the
+    // options do not describe a port.
+    bool BuildSettings(PortSettings& settings, std::string& error);
+    // Runs the connection check as the main window does before any printer
+    // function. Returns kOk when the printer is connected, else the exit status.
+    int Connect();
+    Session session() { return Session{port_, clock_, notifier_}; }
+    PrinterPort& port() { return port_; }
+    Notifier& notifier() { return notifier_; }
+    Clock& clock() { return clock_; }
+    PortType interfaceType() const { return interfaceType_; }
+    void Print(const std::string& line) const;
+
+  private:
+    struct VirtualPrinter;
+    std::unique_ptr<VirtualPrinter> virtualPrinter_;
+    Clock& clock_;
+    ConsoleNotifier notifier_;
+    PrinterPort port_;
+    PortType interfaceType_ = PortType::Serial;
+};
+
+// Adds a group of subcommands. A subcommand's callback stores its exit status.
+using CommandGroup = std::function<void(CLI::App& app, Runtime& runtime, int& exitStatus)>;
+
+void AddCoreCommands(CLI::App& app, Runtime& runtime, int& exitStatus);
+
+int RunCli(int argc, char** argv);
+
+}  // namespace tessaly::cli

@@ -1,0 +1,138 @@
+#include "fd_io.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <thread>
+
+namespace tessaly {
+namespace {
+
+std::int64_t NowMs() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+// Pause after a driver said "ready" but then "would block", so such a driver is
+// polled every few milliseconds instead of in a busy loop.
+constexpr std::int64_t kRetryPauseMs = 5;
+
+void PauseUpTo(std::int64_t leftMs) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(std::min(kRetryPauseMs, leftMs)));
+}
+
+}  // namespace
+
+std::uint32_t ReadBounded(int fd, std::uint8_t* buffer, std::uint32_t count,
+                          const ReadBounds& bounds, int* error) {
+    *error = 0;
+    const std::int64_t deadline = NowMs() + bounds.totalMs;
+    std::int64_t lastByte = 0;
+    std::uint32_t got = 0;
+    while (got < count) {
+        const std::int64_t now = NowMs();
+        std::int64_t wait = deadline - now;
+        if (got > 0 && bounds.intervalMs != 0)
+            wait = std::min<std::int64_t>(wait, lastByte + bounds.intervalMs - now);
+        if (wait < 0) break;
+        pollfd p{fd, POLLIN, 0};
+        const int ready = poll(&p, 1, static_cast<int>(wait));
+        if (ready < 0) {
+            if (errno == EINTR) continue;
+            *error = errno;
+            break;
+        }
+        if (ready == 0) {
+            if (wait == 0) break;
+            continue;  // the loop head sees the limit has passed
+        }
+        if (p.revents & POLLNVAL) {
+            *error = EBADF;
+            break;
+        }
+        const ssize_t n = ::read(fd, buffer + got, count - got);
+        if (n > 0) {
+            got += static_cast<std::uint32_t>(n);
+            lastByte = NowMs();
+        } else if (n == 0) {
+            break;  // end of file: the other side went away
+        } else if (errno == EAGAIN || errno == EINTR) {
+            if (p.revents & (POLLHUP | POLLERR)) break;
+            if (wait == 0) break;
+            PauseUpTo(wait);
+        } else {
+            *error = errno;
+            break;
+        }
+    }
+    return got;
+}
+
+std::uint32_t WriteBounded(int fd, const std::uint8_t* data, std::uint32_t count,
+                           const WriteBounds& bounds, int* error) {
+    *error = 0;
+    const std::int64_t start = NowMs();
+    std::int64_t lastProgress = start;
+    std::uint32_t written = 0;
+    bool pollSaidReady = false;
+    while (written < count) {
+        const ssize_t n = ::write(fd, data + written, count - written);
+        if (n > 0) {
+            written += static_cast<std::uint32_t>(n);
+            lastProgress = NowMs();
+            pollSaidReady = false;
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EINTR) {
+            *error = errno;
+            break;
+        }
+        const std::int64_t now = NowMs();
+        std::int64_t wait = -1;
+        if (bounds.totalMs != 0) wait = start + bounds.totalMs - now;
+        if (bounds.stallMs != 0) {
+            const std::int64_t stallLeft = lastProgress + bounds.stallMs - now;
+            wait = wait < 0 ? stallLeft : std::min(wait, stallLeft);
+        }
+        if (bounds.totalMs != 0 || bounds.stallMs != 0) {
+            if (wait <= 0) {
+                *error = ETIMEDOUT;
+                break;
+            }
+        }
+        // A driver without poll support (lp) reports ready at once and then
+        // refuses the write again; do not spin on it.
+        if (pollSaidReady) PauseUpTo(wait < 0 ? kRetryPauseMs : wait);
+        pollfd p{fd, POLLOUT, 0};
+        const int ready = poll(&p, 1, static_cast<int>(wait));
+        if (ready < 0 && errno != EINTR) {
+            *error = errno;
+            break;
+        }
+        if (ready > 0 && (p.revents & (POLLERR | POLLHUP | POLLNVAL))) {
+            *error = EIO;
+            break;
+        }
+        pollSaidReady = ready > 0;
+    }
+    return written;
+}
+
+int OpenExclusive(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return -1;
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int saved = errno;
+        ::close(fd);
+        errno = saved;
+        return -1;
+    }
+    return fd;
+}
+
+}  // namespace tessaly

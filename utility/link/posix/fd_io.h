@@ -1,0 +1,29 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "io_bounds.h"
+
+namespace tessaly {
+
+// Reads up to count bytes from a non-blocking descriptor within the bounds. Also
+// copes with drivers whose poll() always reports ready (the lp driver) by waiting
+// briefly after each EAGAIN. Returns the bytes read; *error receives the errno of
+// a failure that ended the read early (0 otherwise).
+std::uint32_t ReadBounded(int fd, std::uint8_t* buffer, std::uint32_t count,
+                          const ReadBounds& bounds, int* error);
+
+// Writes up to count bytes to a non-blocking descriptor within the bounds. Returns
+// the bytes the device accepted; *error as for ReadBounded (ETIMEDOUT when a bound
+// ended the write).
+std::uint32_t WriteBounded(int fd, const std::uint8_t* data, std::uint32_t count,
+                           const WriteBounds& bounds, int* error);
+
+// Opens a device node for reading and writing, non-blocking, and takes an
+// exclusive flock on it (drivers such as lp and usblp refuse a second open, but a
+// flock also keeps out a second copy of this program on a node that does not).
+// Returns the descriptor, or -1 with errno set.
+int OpenExclusive(const std::string& path);
+
+}  // namespace tessaly

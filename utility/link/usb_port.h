@@ -1,0 +1,65 @@
+#pragma once
+
+#include <memory>
+#include <mutex>
+
+#include "concrete_port.h"
+#include "usb_device.h"
+
+namespace tessaly {
+
+// A printer on USB. Opens its device node exclusively, serialises reads and writes
+// with a lock, bounds every read by the caller's timeout, and follows the printer
+// through unplugging: on removal it lets go of the device (deviceState -1), and
+// when the same printer (vendor, product, serial number) comes back, at whatever
+// node, it opens it again (deviceState 1).
+//
+// Notices are handled by HandleDeviceEvents(), which an event loop calls when
+// NotificationFd() becomes readable; Write and Read also handle pending notices
+// first, so a caller without an event loop still follows the printer.
+class UsbPort final : public ConcretePort {
+  public:
+    // A write returns what the printer took once it has taken nothing for this long.
+    static constexpr std::uint32_t kWriteStallMs = 5000;
+    // Once a reply flows, a read returns after this long without a further byte.
+    static constexpr std::uint32_t kReadIntervalMs = 10;
+
+    UsbPort(std::unique_ptr<UsbDevice> device, std::unique_ptr<UsbWatcher> watcher);
+    ~UsbPort() override;
+
+    bool Setup(const PortSettings& settings) override;
+    bool Open(int unused) override;
+    // Closes the device if held and opens the current node again.
+    bool Reopen();
+    std::uint32_t Write(const std::uint8_t* data, std::uint32_t count) override;
+    std::uint32_t Read(std::uint8_t* buffer, std::uint32_t count, std::uint32_t timeoutMs) override;
+    void Close() override;
+    bool IsOpen() const override { return isOpen_; }
+    std::string LastError() const override;
+
+    // 0 before the first open, 1 while the device is present and open, -1 after it
+    // was removed.
+    int deviceState() const;
+    // The node in use: the one set up, or where the printer came back.
+    std::string devicePath() const;
+    // Readable when device notices are pending; -1 when the port is not open.
+    int NotificationFd() const;
+    // Handles every pending notice without waiting.
+    void HandleDeviceEvents();
+
+  private:
+    bool ReopenLocked();
+    void HandleEventsLocked();
+
+    std::unique_ptr<UsbDevice> device_;
+    std::unique_ptr<UsbWatcher> watcher_;
+    std::string devicePath_;
+    std::optional<UsbIdentity> identity_;
+    bool isOpen_ = false;
+    bool watching_ = false;
+    int deviceState_ = 0;
+    std::string lastError_;
+    mutable std::mutex ioLock_;
+};
+
+}  // namespace tessaly
