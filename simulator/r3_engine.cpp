@@ -131,7 +131,9 @@ std::size_t R3Engine::receive(const std::uint8_t* data, std::size_t n, std::int6
         const std::size_t room = std::min(accepted, kMaxLog - log_.size());
         log_.insert(log_.end(), data, data + room);
     }
-    event(EngineEvent::Kind::Received, fmt::format("{} bytes", accepted),
+    event(EngineEvent::Kind::Received,
+          accepted > kEventBytes ? fmt::format("{} bytes, first {} shown", accepted, kEventBytes)
+                                 : std::string(),
           std::vector<std::uint8_t>(data, data + std::min(accepted, kEventBytes)), nowMs);
 
     std::size_t i = 0;
@@ -272,16 +274,17 @@ R3Engine::Parse R3Engine::parseCommand(std::int64_t now) {
                 return done(fmt::format("ESC 3 {} line spacing", c[2]));
             case 'J': {
                 if (need(3)) return Parse::NeedMore;
-                const std::uint8_t dots = c[2];
+                done(fmt::format("ESC J {} print and feed", c[2]));
                 printLine(now);
-                return done(fmt::format("ESC J {} print and feed", dots));
+                return Parse::Done;
             }
             case 'd': {
                 if (need(3)) return Parse::NeedMore;
                 const std::uint8_t lines = c[2];
+                done(fmt::format("ESC d {} print and feed lines", lines));
                 printLine(now);
                 for (int k = 1; k < lines; ++k) addPaper("", now);
-                return done(fmt::format("ESC d {} print and feed lines", lines));
+                return Parse::Done;
             }
             case 'p': {
                 if (need(5)) return Parse::NeedMore;
@@ -350,10 +353,11 @@ R3Engine::Parse R3Engine::parseCommand(std::int64_t now) {
                     m == 65 || m == 66 || m == 97 || m == 98 || m == 103 || m == 104;
                 if (withFeed && need(4)) return Parse::NeedMore;
                 const bool partial = (m % 2) == 1 || m == 66 || m == 98 || m == 104;
+                done(withFeed ? fmt::format("GS V {} {} feed and cut", m, c[3])
+                              : fmt::format("GS V {} cut", m));
                 flushLine(now);
                 addPaper(partial ? "--- partial cut ---" : "--- full cut ---", now);
-                return done(withFeed ? fmt::format("GS V {} {} feed and cut", m, c[3])
-                                     : fmt::format("GS V {} cut", m));
+                return Parse::Done;
             }
             case '!':
             case 'B':
@@ -391,9 +395,10 @@ R3Engine::Parse R3Engine::parseCommand(std::int64_t now) {
             case 'p': {
                 if (need(4)) return Parse::NeedMore;
                 const std::uint8_t image = c[2];
+                done(fmt::format("FS p {} {} print NV image", image, c[3]));
                 flushLine(now);
                 addPaper(fmt::format("[NV image {}]", image), now);
-                return done(fmt::format("FS p {} {} print NV image", image, c[3]));
+                return Parse::Done;
             }
             case 'l': {
                 // Font payload header: 1C 6C 64 73 58, then a 32-bit count.
@@ -402,10 +407,10 @@ R3Engine::Parse R3Engine::parseCommand(std::int64_t now) {
                     FontReception bad;
                     bad.result = FontReception::Result::BadFraming;
                     fonts_.push_back(bad);
-                    note("font payload refused: bad header", now);
                     const std::uint8_t stray = c[at];
                     command_.pop_back();
                     done("FS l (bad font header)");
+                    note("font payload refused: bad header", now);
                     consume(stray, now);  // the stray byte may start something new
                     return Parse::Done;
                 }
@@ -420,14 +425,14 @@ R3Engine::Parse R3Engine::parseCommand(std::int64_t now) {
                 if (count == 0 || count > kMaxFontCount) {
                     font.result = FontReception::Result::BadFraming;
                     fonts_.push_back(font);
+                    done("FS l (bad font count)");
                     note(fmt::format("font payload refused: count {} out of range", count), now);
-                    return done("FS l (bad font count)");
+                    return Parse::Done;
                 }
                 fonts_.push_back(font);
                 inFont_ = true;
                 fontLastByte_ = now;
-                note(fmt::format("font payload header: {} bytes follow", count), now);
-                return done(fmt::format("FS l font payload, {} bytes", count));
+                return done(fmt::format("FS l font payload, {} bytes follow", count));
             }
             case '!':
             case '-':

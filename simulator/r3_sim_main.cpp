@@ -1,0 +1,287 @@
+// r3-sim: a virtual Vantreel R-3 on a pseudo-terminal.
+
+#include <fmt/format.h>
+#include <signal.h>
+#include <time.h>
+
+#include <CLI/CLI.hpp>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "pty_printer.h"
+#include "r3_engine.h"
+
+namespace {
+
+using tessaly::sim::EngineEvent;
+using tessaly::sim::PrinterConfig;
+
+constexpr const char* kDescription = R"(NAME
+    r3-sim - a virtual Vantreel R-3 receipt printer on a pseudo-terminal
+
+SYNOPSIS
+    r3-sim [OPTIONS]
+
+DESCRIPTION
+    Creates a pseudo-terminal and answers the printer's command language on it
+    the way an R-3 does: model identification, manufacturer and printer names,
+    firmware version, memory switches (written only inside a user setup period,
+    applied when the printer restarts after it), serial conditions, the self-test
+    page, font payloads and plain printing. Open the printed terminal path (or
+    the --link path) as a serial port.
+
+    The first line printed is the terminal path. Unless --quiet is given, every
+    received chunk follows as a hex dump with the decoded commands, the answers
+    sent back, and the printed text ("paper"). Stop with Ctrl-C (SIGINT) or
+    SIGTERM; the link is removed on exit.)";
+
+constexpr const char* kFooter = R"(FAULT MODES
+    none         behave like a healthy printer (default)
+    wrong-model  answer the model query with --wrong-model (default 0x21)
+    wrong-names  answer the name queries with --wrong-manufacturer and
+                 --wrong-printer-name
+    silence      take everything, answer nothing
+    garbage      replace every answer by random bytes (--seed makes them repeatable)
+    endless      after --endless-after received bytes, send non-zero bytes forever
+    late         make every answer readable only --reply-delay ms after its query
+    disconnect   after --disconnect-after received bytes, close the terminal
+
+EXAMPLES
+    r3-sim --link /tmp/r3
+        a healthy printer reachable as /tmp/r3
+    r3-sim --fault late --reply-delay 2000 --quiet
+        a printer that answers two seconds late
+    r3-sim --switch 12=00000001 --state ~/.r3-switches
+        buyer set KOR, switches kept between runs
+
+EXIT STATUS
+    0 after a signal or a dropped link, 1 if the terminal or link could not be
+    made, 2 for a usage error.)";
+
+bool ParseSwitch(const std::string& text, PrinterConfig& config, std::string& error) {
+    const auto eq = text.find('=');
+    const std::string bits = eq == std::string::npos ? "" : text.substr(eq + 1);
+    int number = 0;
+    try {
+        number = std::stoi(text.substr(0, eq));
+    } catch (...) {
+        number = 0;
+    }
+    if (number < 1 || number > tessaly::sim::kSwitchCount || bits.size() != 8 ||
+        bits.find_first_not_of("01") != std::string::npos) {
+        error = fmt::format("--switch {}: expected N=BBBBBBBB with N 1..{} and bits 8..1", text,
+                            tessaly::sim::kSwitchCount);
+        return false;
+    }
+    std::uint8_t value = 0;
+    for (char ch : bits) value = static_cast<std::uint8_t>((value << 1) | (ch == '1'));
+    config.switches[static_cast<std::size_t>(number - 1)] = value;
+    return true;
+}
+
+std::string Printable(const std::string& text) {
+    std::string out;
+    for (unsigned char ch : text) {
+        if (ch >= 0x20 && ch < 0x7F) {
+            out.push_back(static_cast<char>(ch));
+        } else {
+            out += fmt::format("\\x{:02x}", ch);
+        }
+    }
+    return out;
+}
+
+void PrintHex(double seconds, const char* direction, const std::vector<std::uint8_t>& bytes,
+              const std::string& total) {
+    for (std::size_t at = 0; at < bytes.size(); at += 16) {
+        std::string hex, ascii;
+        for (std::size_t i = at; i < at + 16; ++i) {
+            if (i < bytes.size()) {
+                hex += fmt::format("{:02x} ", bytes[i]);
+                ascii.push_back(bytes[i] >= 0x20 && bytes[i] < 0x7F ? static_cast<char>(bytes[i])
+                                                                    : '.');
+            } else {
+                hex += "   ";
+            }
+        }
+        if (at == 0) {
+            fmt::print("{:9.3f} {} {}|{}|\n", seconds, direction, hex, ascii);
+        } else {
+            fmt::print("{:9} {} {}|{}|\n", "", "  ", hex, ascii);
+        }
+    }
+    if (!total.empty()) fmt::print("{:9} {} ({})\n", "", "  ", total);
+}
+
+void PrintEvents(std::vector<EngineEvent> events, std::int64_t origin) {
+    for (const auto& e : events) {
+        const double seconds = static_cast<double>(e.timeMs - origin) / 1000.0;
+        switch (e.kind) {
+            case EngineEvent::Kind::Received:
+                PrintHex(seconds, "rx", e.bytes, e.text);
+                break;
+            case EngineEvent::Kind::Reply:
+                PrintHex(seconds, "tx", e.bytes, "");
+                break;
+            case EngineEvent::Kind::Command:
+                fmt::print("{:9}    = {}\n", "", e.text);
+                break;
+            case EngineEvent::Kind::Paper:
+                fmt::print("{:9}    | {}\n", "", Printable(e.text));
+                break;
+            case EngineEvent::Kind::Note:
+                fmt::print("{:9}    * {}\n", "", e.text);
+                break;
+        }
+    }
+    std::fflush(stdout);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    PrinterConfig config;
+    std::string model = "0x20";
+    std::string wrongModel = "0x21";
+    std::string fault = "none";
+    std::vector<std::string> switches;
+    std::string linkPath;
+    bool quiet = false;
+
+    CLI::App app{kDescription, "r3-sim"};
+    app.footer(kFooter);
+    app.get_formatter()->column_width(34);
+    app.add_option("--manufacturer", config.manufacturer, "Answer to the manufacturer query")
+        ->type_name("TEXT")
+        ->capture_default_str();
+    app.add_option("--printer-name", config.printerName, "Answer to the printer name query")
+        ->capture_default_str();
+    app.add_option("--model", model, "Model identification byte (0x.. or decimal)")
+        ->type_name("BYTE")
+        ->capture_default_str();
+    app.add_option("--firmware", config.firmwareVersion, "Firmware version text")
+        ->capture_default_str();
+    app.add_option("--version-suffix", config.versionSuffix, "Firmware version suffix")
+        ->capture_default_str();
+    app.add_option("--switch", switches,
+                   "Initial memory switch, N=BBBBBBBB (bits 8..1); repeatable")
+        ->type_name("N=BITS");
+    app.add_option("--baud", config.serial.baud, "Reported baud rate")->capture_default_str();
+    app.add_option("--parity", config.serial.parity, "Reported parity: 0 none, 1 odd, 2 even")
+        ->capture_default_str();
+    app.add_option("--flow", config.serial.flow, "Reported flow control: 0 DTR/DSR, 1 Xon/Xoff")
+        ->capture_default_str();
+    app.add_option("--data-bits", config.serial.dataBits, "Reported data bits: 7 or 8")
+        ->capture_default_str();
+    app.add_option("--fault", fault, "Fault mode (see FAULT MODES)")
+        ->type_name("MODE")
+        ->capture_default_str();
+    app.add_option("--wrong-model", wrongModel, "Model byte of the wrong-model fault")
+        ->type_name("BYTE")
+        ->capture_default_str();
+    app.add_option("--wrong-manufacturer", config.wrongManufacturer,
+                   "Manufacturer of the wrong-names fault")
+        ->capture_default_str();
+    app.add_option("--wrong-printer-name", config.wrongPrinterName,
+                   "Printer name of the wrong-names fault")
+        ->capture_default_str();
+    app.add_option("--seed", config.garbageSeed, "Random seed of the garbage and endless faults")
+        ->capture_default_str();
+    app.add_option("--endless-after", config.endlessAfterBytes,
+                   "Received bytes before the endless fault starts")
+        ->capture_default_str();
+    app.add_option("--reply-delay", config.replyDelayMs, "Delay of the late fault, ms")
+        ->type_name("MS")
+        ->capture_default_str();
+    app.add_option("--disconnect-after", config.disconnectAfterBytes,
+                   "Received bytes before the disconnect fault")
+        ->capture_default_str();
+    app.add_option("--restart-ms", config.restartMs,
+                   "Restart time after a setup period; input meanwhile is lost")
+        ->type_name("MS")
+        ->capture_default_str();
+    app.add_option("--state", config.stateFile,
+                   "Load memory switches from FILE and save them after each setup period")
+        ->type_name("FILE");
+    app.add_option("--link", linkPath, "Make a symbolic link PATH to the terminal")
+        ->type_name("PATH");
+    app.add_flag("-q,--quiet", quiet, "Print only the terminal path");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        const int code = app.exit(e);
+        return code == 0 ? 0 : 2;
+    }
+
+    auto parseByte = [](const std::string& text, std::uint8_t& out) {
+        try {
+            std::size_t used = 0;
+            const unsigned long v = std::stoul(text, &used, 0);
+            if (used != text.size() || v > 0xFF) return false;
+            out = static_cast<std::uint8_t>(v);
+            return true;
+        } catch (...) {
+            return false;
+        }
+    };
+    if (!parseByte(model, config.modelByte) || !parseByte(wrongModel, config.wrongModelByte)) {
+        fmt::print(stderr, "r3-sim: a model byte must be 0..255 (decimal or 0x..)\n");
+        return 2;
+    }
+    const auto mode = tessaly::sim::ParseFaultMode(fault);
+    if (!mode) {
+        fmt::print(stderr, "r3-sim: unknown fault mode '{}' (see --help)\n", fault);
+        return 2;
+    }
+    config.fault = *mode;
+    for (const auto& s : switches) {
+        std::string error;
+        if (!ParseSwitch(s, config, error)) {
+            fmt::print(stderr, "r3-sim: {}\n", error);
+            return 2;
+        }
+    }
+
+    // Signals are taken synchronously below; block them before the server thread
+    // starts so that it inherits the mask.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    tessaly::sim::R3Engine engine(config);
+    tessaly::sim::PtyPrinter printer(engine, {.linkPath = linkPath});
+    if (!printer.start()) {
+        fmt::print(stderr, "r3-sim: {}\n", printer.error());
+        return 1;
+    }
+    fmt::print("{}\n", printer.slavePath());
+    if (!quiet) {
+        if (!linkPath.empty()) fmt::print("link {} -> {}\n", linkPath, printer.slavePath());
+        fmt::print("virtual {} ({}), model byte 0x{:02x}, fault {}\n", config.printerName,
+                   config.manufacturer, config.modelByte,
+                   tessaly::sim::FaultModeName(config.fault));
+    }
+    std::fflush(stdout);
+
+    const std::int64_t origin = tessaly::SystemClock::instance().now();
+    for (;;) {
+        timespec wait{0, 50'000'000};
+        const int sig = sigtimedwait(&stopSignals, nullptr, &wait);
+        if (!quiet)
+            PrintEvents(engine.takeEvents(), origin);
+        else
+            engine.takeEvents();
+        if (sig == SIGINT || sig == SIGTERM) break;
+        if (!printer.running()) {
+            if (printer.linkDropped()) fmt::print("link dropped: terminal closed\n");
+            break;
+        }
+    }
+    printer.stop();
+    if (!quiet) fmt::print("stopped\n");
+    return 0;
+}
