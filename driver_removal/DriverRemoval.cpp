@@ -1,0 +1,296 @@
+#include "DriverRemoval.h"
+
+#include <array>
+#include <cctype>
+#include <cstring>
+#include <vector>
+
+#include "KeyPermission.h"
+
+namespace tessaly::removal {
+namespace {
+
+using namespace winsys;
+
+// Names and paths are built in 256-byte buffers.
+constexpr std::size_t kNameChars = 255;
+constexpr std::size_t kHardwareIdPrefixChars = 49;  // 50-byte buffer
+constexpr DWORD kHardwareIdBufferSize = 100;
+constexpr std::size_t kHardwareIdCompareChars = 21;
+constexpr DWORD kDriverVersion3 = 3;
+constexpr char kPrintKeyRoot[] = "SYSTEM\\CurrentControlSet\\Control\\Print\\";
+
+std::string Cut(std::string text, std::size_t chars = kNameChars) {
+    if (text.size() > chars) text.resize(chars);
+    return text;
+}
+
+// Case-insensitive comparison of at most n characters, stopping at the end of either text.
+bool SameStart(const char* a, const char* b, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i) {
+        const int ca = std::toupper(static_cast<unsigned char>(a[i]));
+        const int cb = std::toupper(static_cast<unsigned char>(b[i]));
+        if (ca != cb) return false;
+        if (ca == 0) return true;
+    }
+    return true;
+}
+
+void DeleteDriverForms(WindowsServices& sys, const std::string& formTag) {
+    Handle server = kNullHandle;
+    if (!sys.OpenPrinterA(nullptr, &server, nullptr)) return;
+    std::vector<FormInfo1> forms;
+    if (sys.EnumFormsA(server, 1, forms)) {
+        for (const FormInfo1& form : forms)
+            if (form.name.find(formTag) != std::string::npos)
+                sys.DeleteFormA(server, form.name.c_str());
+    }
+    sys.ClosePrinter(server);
+}
+
+void RestartSpooler(WindowsServices& sys) {
+    sys.WinExec("net stop spooler", SW_HIDE);
+    sys.Sleep(2000);
+    sys.WinExec("net start spooler", SW_HIDE);
+    sys.Sleep(4000);
+}
+
+// Deletes directory + "\" + name unless the directory could not be had: a path without its
+// folder would name a file at the root of the current drive.
+void DeleteIn(WindowsServices& sys, bool haveDirectory, const std::string& directory,
+              const std::string& name) {
+    if (!haveDirectory) return;
+    sys.DeleteFileA(Cut(directory + "\\" + name).c_str());
+}
+
+void DeleteDriverFiles(WindowsServices& sys, const RemovalNames& names) {
+    std::string dir;
+    bool have = sys.GetSystemDirectoryA(dir) != 0;
+    DeleteIn(sys, have, dir, names.monitorDll);
+    have = sys.GetSystemWow64DirectoryA(dir) != 0;
+    DeleteIn(sys, have, dir, names.monitorDll);
+    have = sys.GetWindowsDirectoryA(dir) != 0;
+    DeleteIn(sys, have, dir, names.monitorDll);
+    have = sys.GetPrintProcessorDirectoryA(nullptr, kEnvironmentX64, 1, dir);
+    DeleteIn(sys, have, dir, names.printProcessorDll);
+    have = sys.GetPrinterDriverDirectoryA(nullptr, kEnvironmentX64, 1, dir);
+    for (const std::string* file : {&names.resourceDll, &names.dataFile, &names.budFile,
+                                    &names.uiDll, &names.iniFile, &names.renderDll})
+        DeleteIn(sys, have, dir + "\\3", *file);
+}
+
+void UninstallRecordedInf(WindowsServices& sys, const std::string& uninstallKey) {
+    HKEY key = kNullHandle;
+    // The installer writes this key in the 64-bit view; a 32-bit program must ask for that
+    // view to find it.
+    if (sys.RegOpenKeyExA(HKEY_LOCAL_MACHINE, uninstallKey.c_str(), 0, KEY_READ | KEY_WOW64_64KEY,
+                          &key) != ERROR_SUCCESS)
+        return;
+    std::array<unsigned char, 256> buffer{};
+    DWORD size = static_cast<DWORD>(buffer.size());
+    DWORD type = 0;
+    if (sys.RegQueryValueExA(key, "InfFile", &type, buffer.data(), &size) == ERROR_SUCCESS) {
+        const std::size_t stored = std::min<std::size_t>(size, buffer.size() - 1);
+        const std::string value(reinterpret_cast<const char*>(buffer.data()),
+                                strnlen(reinterpret_cast<const char*>(buffer.data()), stored));
+        std::string windows;
+        sys.GetWindowsDirectoryA(windows);
+        // Only the length of Windows directory + "\inf\" is taken off; the text is not compared.
+        const std::size_t prefix = windows.size() + std::strlen("\\inf\\");
+        const std::string name = value.size() > prefix ? value.substr(prefix) : std::string{};
+        sys.SetupUninstallOEMInfA(name.c_str(), SUOI_FORCEDELETE, nullptr);
+    }
+    sys.RegCloseKey(key);
+}
+
+}  // namespace
+
+RemovalNames ComposeRemovalNames(std::string_view modelCode, char editionLetter) {
+    const std::string model(modelCode);
+    std::string shortCode = model;
+    if (shortCode.size() >= 2) shortCode.erase(1, 1);
+    const std::string edition(1, editionLetter);
+    RemovalNames n;
+    n.formTag = Cut("[" + shortCode + "]");
+    n.driverName = Cut("Vantreel " + model);
+    n.monitorName = Cut("Vantreel Language Monitor " + model);
+    n.printProcessorName = Cut("Vantreel PRINT PROCESSOR " + model);
+    n.monitorDll = Cut("MON" + shortCode + ".DLL");
+    n.printProcessorDll = Cut("PRO" + shortCode + ".dll");
+    n.resourceDll = Cut(shortCode + edition + ".dll");
+    n.dataFile = Cut(shortCode + edition + ".GPD");
+    n.budFile = Cut(shortCode + edition + ".BUD");
+    n.uiDll = Cut("UI" + shortCode + ".dll");
+    n.iniFile = Cut("UI" + shortCode + ".INI");
+    n.renderDll = Cut("UNI" + shortCode + ".dll");
+    n.uninstallKey = Cut(kUninstallKeyPrefix + model);
+    return n;
+}
+
+DWORD RemoveDriver(WindowsServices& sys, std::string_view modelCode, char editionLetter) {
+    const RemovalNames names = ComposeRemovalNames(modelCode, editionLetter);
+    const std::string model(modelCode);
+
+    DeleteDriverForms(sys, names.formTag);
+
+    if (!sys.DeletePrinterDriverExA(nullptr, kEnvironmentX64, names.driverName.c_str(),
+                                    DPD_DELETE_ALL_FILES, kDriverVersion3)) {
+        const std::string driverKey =
+            Cut(std::string(kPrintKeyRoot) +
+                "Environments\\Windows x64\\Drivers\\Version-3\\Vantreel " + model);
+        sys.RegDeleteKeyExA(HKEY_LOCAL_MACHINE, driverKey.c_str(), KEY_WOW64_64KEY, 0);
+        const std::string printerKey =
+            Cut(std::string(kPrintKeyRoot) + "Printers\\Vantreel " + model);
+        sys.RegDeleteKeyExA(HKEY_LOCAL_MACHINE, printerKey.c_str(), KEY_WOW64_64KEY, 0);
+    }
+
+    RestartSpooler(sys);
+
+    if (!sys.DeleteMonitorA(nullptr, kEnvironmentX64, names.monitorName.c_str())) {
+        const std::string key =
+            Cut(std::string(kPrintKeyRoot) + "Monitors\\Vantreel Language Monitor " + model);
+        sys.RegDeleteKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), KEY_WOW64_64KEY, 0);
+    }
+
+    if (!sys.DeletePrintProcessorA(nullptr, kEnvironmentX64, names.printProcessorName.c_str())) {
+        const std::string key =
+            Cut(std::string(kPrintKeyRoot) +
+                "Environments\\Windows x64\\Print Processors\\Vantreel PRINT PROCESSOR " + model);
+        sys.RegDeleteKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), KEY_WOW64_64KEY, 0);
+    }
+
+    DeleteDriverFiles(sys, names);
+    UninstallRecordedInf(sys, names.uninstallKey);
+    return sys.RegDeleteKeyExA(HKEY_LOCAL_MACHINE, names.uninstallKey.c_str(), KEY_WOW64_64KEY, 0);
+}
+
+void GrantEveryoneAndDeleteEnumKeys(WindowsServices& sys) {
+    std::string computer;
+    sys.GetComputerNameA(computer, 256);
+    const std::string machine = "\\\\" + computer;
+    GrantEveryoneAndDeleteKey(sys, machine + "\\HKLM\\" + kUsbPrintEnumKey, kUsbPrintEnumKey);
+    GrantEveryoneAndDeleteKey(sys, machine + "\\HKLM\\" + kLptEnumKey, kLptEnumKey);
+}
+
+void RemoveDriverPackage(WindowsServices& sys, std::string_view modelCode, char editionLetter) {
+    RemoveDriver(sys, modelCode, editionLetter);
+    RemoveUsbDevices(sys, kUsbHardwareIdPrefix);
+    GrantEveryoneAndDeleteEnumKeys(sys);
+    sys.WriteProfileStringA(kProfileSection, kDeviceNotSelectedTimeout, "15");
+    sys.WriteProfileStringA(kProfileSection, kTransmissionRetryTimeout, "90");
+    UninstallOemInfFiles(sys);
+    std::string driverDir;
+    // Without the driver directory the path would name a folder at the drive's root.
+    if (sys.GetPrinterDriverDirectoryA(nullptr, kEnvironmentX64, 1, driverDir))
+        DeleteFolderTree(sys, Cut(driverDir + "\\" + kDriverFolderName));
+}
+
+std::string PerPrinterKey(const std::string& printerName) {
+    std::string key = Cut(kPerPrinterKeyPrefix + printerName);
+    for (char& c : key)
+        if (c == ' ') c = '_';
+    return key;
+}
+
+void DeletePrinterQueue(WindowsServices& sys, const std::string& printerName) {
+    PrinterDefaults defaults{"raw", PRINTER_ALL_ACCESS};
+    Handle printer = kNullHandle;
+    if (sys.OpenPrinterA(printerName.c_str(), &printer, &defaults)) {
+        sys.DeletePrinter(printer);
+        sys.ClosePrinter(printer);
+    }
+    sys.RegDeleteKeyExA(HKEY_LOCAL_MACHINE, PerPrinterKey(printerName).c_str(), KEY_WOW64_64KEY, 0);
+}
+
+bool RemoveUsbDevices(WindowsServices& sys, std::string_view hardwareIdPrefix) {
+    const std::string prefix = Cut(std::string(hardwareIdPrefix), kHardwareIdPrefixChars);
+    const Handle devices =
+        sys.SetupDiGetClassDevsA(nullptr, "USB", kNullHandle, DIGCF_PRESENT | DIGCF_ALLCLASSES);
+    if (devices == INVALID_HANDLE_VALUE) return false;
+    for (DWORD index = 0;; ++index) {
+        SpDevinfoData device;
+        device.cbSize = kSpDevinfoDataSize32;
+        if (!sys.SetupDiEnumDeviceInfo(devices, index, &device)) {
+            const bool finished = sys.GetLastError() == ERROR_NO_MORE_ITEMS;
+            // Any other error ends the walk too: retrying the same index would never end.
+            const bool destroyed = sys.SetupDiDestroyDeviceInfoList(devices);
+            return finished && destroyed;
+        }
+        std::array<unsigned char, kHardwareIdBufferSize + 1> id{};  // keeps a terminator
+        DWORD type = 0;
+        DWORD required = 0;
+        if (!sys.SetupDiGetDeviceRegistryPropertyA(devices, &device, SPDRP_HARDWAREID, &type,
+                                                   id.data(), kHardwareIdBufferSize, &required))
+            continue;
+        // Only the first string of the multi-string takes part.
+        if (SameStart(reinterpret_cast<const char*>(id.data()), prefix.c_str(),
+                      kHardwareIdCompareChars) &&
+            !sys.SetupDiRemoveDevice(devices, &device)) {
+            sys.SetupDiDestroyDeviceInfoList(devices);
+            return false;
+        }
+    }
+}
+
+void UninstallOemInfFiles(WindowsServices& sys) {
+    std::vector<std::string> names;
+    if (!sys.SetupGetInfFileListA(nullptr, INF_STYLE_WIN4, names)) return;
+    for (const std::string& name : names) {
+        if (name.compare(0, 3, "oem") != 0) continue;  // exact case
+        const Handle inf =
+            sys.SetupOpenInfFileA(name.c_str(), nullptr, INF_STYLE_OLDNT | INF_STYLE_WIN4);
+        if (inf == INVALID_HANDLE_VALUE) continue;
+        InfContext context;
+        if (sys.SetupFindFirstLineA(inf, kInfSection, kInfKey, &context))
+            sys.SetupUninstallOEMInfA(name.c_str(), SUOI_FORCEDELETE, nullptr);
+        sys.SetupCloseInfFile(inf);
+    }
+}
+
+void DeleteFolderTree(WindowsServices& sys, const std::string& path) {
+    const DWORD attributes = sys.GetFileAttributesA(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES)
+        sys.SetFileAttributesA(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+
+    std::string pattern = path;
+    if (pattern.empty() || pattern.back() != '\\') pattern += '\\';
+    const std::string folder = pattern;  // with the trailing separator
+    pattern += "*.*";
+
+    FindData entry;
+    const Handle find = sys.FindFirstFileA(pattern.c_str(), &entry);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            if (entry.fileName == "." || entry.fileName == "..") continue;
+            const std::string full = folder + entry.fileName;
+            if (entry.fileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                DeleteFolderTree(sys, full);
+                sys.RemoveDirectoryA(full.c_str());
+            } else {
+                sys.SetFileAttributesA(full.c_str(),
+                                       entry.fileAttributes & ~FILE_ATTRIBUTE_READONLY);
+                sys.DeleteFileA(full.c_str());
+            }
+        } while (sys.FindNextFileA(find, &entry));
+        sys.FindClose(find);
+    }
+    sys.RemoveDirectoryA(pattern.substr(0, pattern.rfind('\\')).c_str());
+}
+
+bool RestartWindows(WindowsServices& sys) {
+    Handle token = kNullHandle;
+    if (!sys.OpenProcessToken(sys.GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY,
+                              &token))
+        return false;
+    TokenPrivilege privilege;
+    sys.LookupPrivilegeValueA(nullptr, "SeShutdownPrivilege", &privilege.luid);
+    privilege.privilegeCount = 1;
+    privilege.attributes = SE_PRIVILEGE_ENABLED;
+    sys.AdjustTokenPrivileges(token, false, &privilege);
+    const DWORD error = sys.GetLastError();
+    sys.CloseHandle(token);
+    if (error != ERROR_SUCCESS) return false;
+    return sys.ExitWindowsEx(EWX_REBOOT | EWX_FORCE, 0);
+}
+
+}  // namespace tessaly::removal

@@ -1,0 +1,60 @@
+// Registry permission helper: changes the access list of one registry key from a textual
+// permission specification such as "/PG:Everyone:Fc", on the local or a remote machine.
+//
+// Specification: up to three ":"-separated fields (empty fields are skipped).
+//   1. switch: 2nd character "P" (any case) asks for a permission change, and the 3rd picks the
+//      mode: G grant, S set, D deny, R revoke. Any other 2nd character means "not used".
+//   2. trustee: account or group name, passed on unchanged.
+//   3. rights (grant, set and deny only): pairs "Fc" (full control), "Rd" (read), "Wr" (write).
+// Key path: ["\\machine\"] root ["\" subkey], roots HKLM, HKU, HKCR, HKCU or their long names;
+// with a machine part only HKLM and HKU are allowed.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "system/WindowsServices.h"
+
+namespace tessaly::removal {
+
+using winsys::DWORD;
+using winsys::HKEY;
+using winsys::WindowsServices;
+
+inline constexpr char kGrantEveryoneFullControl[] = "/PG:Everyone:Fc";
+
+// Access with which OpenKeyPath opens a key: reading and rewriting its DACL needs READ_CONTROL
+// and WRITE_DAC; KEY_ENUMERATE_SUB_KEYS is kept for callers that walk the subkeys.
+inline constexpr DWORD kKeyPermissionAccess =
+    winsys::READ_CONTROL | winsys::WRITE_DAC | winsys::KEY_ENUMERATE_SUB_KEYS;
+
+inline constexpr DWORD kMaskFullControl = 0xF003F;
+inline constexpr DWORD kMaskRead = 0x20019;
+inline constexpr DWORD kMaskWrite = 0x20026;
+
+struct KeyRights {
+    DWORD error = 0;  // 0, or ERROR_INVALID_PARAMETER for odd length or an unknown pair
+    DWORD mask = 0;
+};
+
+struct OpenedKey {
+    DWORD error = 0;
+    HKEY key = winsys::kNullHandle;
+};
+
+KeyRights ParseKeyRights(std::string_view text);
+
+// Opens the key named by the path; the caller closes the handle with RegCloseKey.
+OpenedKey OpenKeyPath(WindowsServices& sys, std::string_view keyPath);
+
+// Merges one entry into the key's DACL and writes the result back.
+DWORD MergeKeyAce(WindowsServices& sys, HKEY key, const winsys::ExplicitAccess& entry);
+
+DWORD ApplyKeyPermission(WindowsServices& sys, std::string_view keyPath, std::string_view spec);
+
+// Gives Everyone full control of the key at keyPath, then deletes subKey of HKEY_LOCAL_MACHINE
+// (64-bit view). Both results are ignored: a missing key or refused change ends silently.
+void GrantEveryoneAndDeleteKey(WindowsServices& sys, const std::string& keyPath,
+                               const std::string& subKey);
+
+}  // namespace tessaly::removal
