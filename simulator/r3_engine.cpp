@@ -502,6 +502,8 @@ void R3Engine::handleSetup(const std::vector<std::uint8_t>& data, std::int64_t n
     static const std::vector<std::uint8_t> kSetupAck{0x37, 0x20, 0x00};
     const std::uint8_t fn = data[0];
     switch (fn) {
+        // Entering the setup period is acknowledged; switch writes and OUT only
+        // when configured so (see PrinterConfig::acknowledgeSetupWrites).
         case 1:
             if (data.size() != 3 || data[1] != 'I' || data[2] != 'N') {
                 note("enter setup refused: parameter is not IN", now);
@@ -522,7 +524,7 @@ void R3Engine::handleSetup(const std::vector<std::uint8_t>& data, std::int64_t n
                 note("leave setup ignored: not in a setup period", now);
                 return;
             }
-            reply(kSetupAck, now);
+            if (config_.acknowledgeSetupWrites) reply(kSetupAck, now);
             switches_ = pending_;
             setupMode_ = false;
             if (!config_.stateFile.empty() && !SaveSwitches(config_.stateFile, switches_)) {
@@ -568,7 +570,7 @@ void R3Engine::handleSetup(const std::vector<std::uint8_t>& data, std::int64_t n
                 pending_[static_cast<std::size_t>(number - 1)] = value;
                 note(fmt::format("memory switch {} staged as {}", number, SwitchBits(value)), now);
             }
-            reply(kSetupAck, now);
+            if (config_.acknowledgeSetupWrites) reply(kSetupAck, now);
             return;
         }
         case 4: {

@@ -48,7 +48,10 @@ struct PrinterConfig {
     // Answer to GS I 65. The utility keeps the text up to its first blank and takes
     // the major number from its third and fourth characters ("04" here).
     std::string firmwareVersion = "VT04.20 R-3";
-    // Answer to GS ( E function 12, a = 8 (at most five characters are read back).
+    // Answer to GS ( E function 12, a = 8. On serial and parallel links the utility
+    // takes nine bytes of this answer (four leading bytes and five more), so with
+    // five characters the terminating NUL is still waiting afterwards; a reader
+    // must consume it before the next query. Four characters fit exactly.
     std::string versionSuffix = "B0312";
     // Memory switch values, index 0 = switch 1; bit k of the switch is 1 << (k-1).
     // Switch 1 bit 4 (internal buzzer) enabled, everything else off: Font A,
@@ -64,6 +67,11 @@ struct PrinterConfig {
     std::uint64_t endlessAfterBytes = 0;
     std::int64_t replyDelayMs = 1500;
     std::uint64_t disconnectAfterBytes = 64;
+
+    // Whether switch writes and OUT are acknowledged with 37 20 00 like IN. Off by
+    // default: over USB the utility reads nothing after them, so those answers
+    // would wait in the link and be taken for the answer to the next query.
+    bool acknowledgeSetupWrites = false;
 
     // After OUT the printer restarts; input that arrives meanwhile is discarded.
     std::int64_t restartMs = 1000;

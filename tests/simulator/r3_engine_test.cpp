@@ -131,17 +131,27 @@ TEST(R3EngineSetup, WritesOutsideASetupPeriodAreIgnored) {
     EXPECT_EQ(engine.restartCount(), 0);
 }
 
-TEST(R3EngineSetup, PeriodAcknowledgesEachStepAndAppliesOnRestart) {
+TEST(R3EngineSetup, OnlyEnteringIsAcknowledgedAndWritesApplyOnRestart) {
     R3Engine engine;
     EXPECT_EQ(Exchange(engine, kEnterSetup), kSetupAck);
     EXPECT_TRUE(engine.inSetupMode());
-    EXPECT_EQ(Exchange(engine, WriteSwitch(10, "00110001")), kSetupAck);
+    EXPECT_TRUE(Exchange(engine, WriteSwitch(10, "00110001")).empty());
     EXPECT_EQ(engine.memorySwitch(10), 0) << "staged until the restart";
     EXPECT_EQ(Exchange(engine, ReadSwitch(10)), SwitchReply("00110001")) << "reads see staged";
-    EXPECT_EQ(Exchange(engine, kLeaveSetup), kSetupAck);
+    EXPECT_TRUE(Exchange(engine, kLeaveSetup).empty());
     EXPECT_FALSE(engine.inSetupMode());
     EXPECT_EQ(engine.memorySwitch(10), 0x31);
     EXPECT_EQ(engine.restartCount(), 1);
+}
+
+TEST(R3EngineSetup, EveryStepCanBeAcknowledgedOnRequest) {
+    PrinterConfig config;
+    config.acknowledgeSetupWrites = true;
+    R3Engine engine(config);
+    EXPECT_EQ(Exchange(engine, kEnterSetup), kSetupAck);
+    EXPECT_EQ(Exchange(engine, WriteSwitch(10, "00110001")), kSetupAck);
+    EXPECT_EQ(Exchange(engine, kLeaveSetup), kSetupAck);
+    EXPECT_EQ(engine.memorySwitch(10), 0x31);
 }
 
 TEST(R3EngineSetup, CharacterTwoKeepsTheBit) {
