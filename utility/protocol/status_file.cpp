@@ -1,0 +1,169 @@
+#include "status_file.h"
+
+#include <fcntl.h>
+#include <fmt/format.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+
+namespace tessaly {
+namespace {
+
+std::string SystemReason(int error) {
+    return std::strerror(error);
+}
+
+// Closes a descriptor on every path out of a scope.
+class FileDescriptor {
+  public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    ~FileDescriptor() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int get() const { return fd_; }
+    // Closes now and reports whether the close (the last chance for a delayed
+    // write error) succeeded.
+    bool Close() {
+        const int fd = fd_;
+        fd_ = -1;
+        return ::close(fd) == 0;
+    }
+
+  private:
+    int fd_;
+};
+
+bool WriteAll(int fd, const std::uint8_t* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+std::string TemporaryNameFor(const std::string& path) {
+    static std::atomic<unsigned> counter{0};
+    return fmt::format("{}.tmp-{}-{}", path, ::getpid(), counter++);
+}
+
+}  // namespace
+
+bool HasStatusFileName(std::string_view path) {
+    return path.size() >= 3 && path.substr(path.size() - 3) == "sts";
+}
+
+StatusFileResult ReadStatusFile(const std::string& path, PrinterSettings& settings,
+                                std::string* error) {
+    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0) {
+        if (error) *error = SystemReason(errno);
+        return StatusFileResult::OpenFailed;
+    }
+    SettingsImage image{};
+    std::size_t got = 0;
+    while (got < image.size()) {
+        const ssize_t n = ::read(fd.get(), image.data() + got, image.size() - got);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            if (error) *error = SystemReason(errno);
+            return StatusFileResult::ReadFailed;
+        }
+        if (n == 0) break;
+        got += static_cast<std::size_t>(n);
+    }
+    settings = DecodeSettings(image);
+    return StatusFileResult::Ok;
+}
+
+StatusFileResult WriteStatusFile(const std::string& path, const PrinterSettings& settings,
+                                 std::string* error) {
+    const std::string temporary = TemporaryNameFor(path);
+    // 0666 lets the umask decide, as for any newly created file; an existing
+    // file's permissions are carried over below.
+    FileDescriptor fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    if (fd.get() < 0) {
+        if (error) *error = SystemReason(errno);
+        return StatusFileResult::CreateFailed;
+    }
+    struct stat existing {};
+    if (::stat(path.c_str(), &existing) == 0 && S_ISREG(existing.st_mode))
+        ::fchmod(fd.get(), existing.st_mode & 07777);
+
+    const SettingsImage image = EncodeSettings(settings);
+    bool ok = WriteAll(fd.get(), image.data(), image.size()) && ::fsync(fd.get()) == 0;
+    int saved = errno;
+    if (!fd.Close() && ok) {
+        ok = false;
+        saved = errno;
+    }
+    if (ok && ::rename(temporary.c_str(), path.c_str()) != 0) {
+        ok = false;
+        saved = errno;
+    }
+    if (!ok) {
+        ::unlink(temporary.c_str());
+        if (error) *error = SystemReason(saved);
+        return StatusFileResult::WriteFailed;
+    }
+    return StatusFileResult::Ok;
+}
+
+Message StatusFileFailure(StatusFileResult result, const std::string& path,
+                          const std::string& reason) {
+    switch (result) {
+        case StatusFileResult::CreateFailed:
+        case StatusFileResult::WriteFailed:
+            return {fmt::format("Can't save the status to \"{}\": {}.\nAny existing file "
+                                "of that name is unchanged.",
+                                path, reason),
+                    "Warning", MessageIcon::Exclamation};
+        case StatusFileResult::OpenFailed:
+        case StatusFileResult::ReadFailed:
+            return {fmt::format("Can't load the status from \"{}\": {}.", path, reason), "Warning",
+                    MessageIcon::Exclamation};
+        case StatusFileResult::WrongName:
+            return messages::kWrongFormatFile;
+        case StatusFileResult::Ok:
+            break;
+    }
+    return {};
+}
+
+bool SaveStatus(const std::string& path, const PrinterSettings& settings, Notifier& notifier) {
+    std::string reason;
+    const StatusFileResult result = WriteStatusFile(path, settings, &reason);
+    if (result == StatusFileResult::Ok) return true;
+    notifier.notify(StatusFileFailure(result, path, reason));
+    return false;
+}
+
+bool LoadStatus(const std::string& path, PrinterSettings& settings, StatusView& view,
+                Notifier& notifier) {
+    if (!HasStatusFileName(path)) {
+        notifier.notify(messages::kWrongFormatFile);
+        return false;
+    }
+    std::string reason;
+    const StatusFileResult result = ReadStatusFile(path, settings, &reason);
+    if (result != StatusFileResult::Ok) {
+        notifier.notify(StatusFileFailure(result, path, reason));
+        return false;
+    }
+    view.setButtonsEnabled(kSetButton | kSaveButton, true);
+    view.refreshPages(true);
+    view.selectBuyerSet(settings.buyerSetIndex);
+    view.repaint();
+    return true;
+}
+
+}  // namespace tessaly

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "notifier.h"
+#include "printer_settings.h"
+#include "status_view.h"
+
+namespace tessaly {
+
+// A status file is the 256-byte image of PrinterSettings, nothing else.
+enum class StatusFileResult { Ok, WrongName, OpenFailed, ReadFailed, CreateFailed, WriteFailed };
+
+// True when the name's last three characters are exactly "sts" (lower case; a
+// dot before them is not required).
+bool HasStatusFileName(std::string_view path);
+
+// Reads up to 256 bytes; a shorter file leaves the missing integers 0, bytes past
+// 256 are ignored, the contents are not validated. `settings` changes only on Ok;
+// `error` receives the system's reason for a failure.
+StatusFileResult ReadStatusFile(const std::string& path, PrinterSettings& settings,
+                                std::string* error = nullptr);
+
+// Writes the 256 bytes to a new file beside the target and renames it over the
+// target, so that a failed save leaves any existing file as it was.
+StatusFileResult WriteStatusFile(const std::string& path, const PrinterSettings& settings,
+                                 std::string* error = nullptr);
+
+// Save Status after the file has been chosen: writes the record; tells the user
+// only when that fails.
+bool SaveStatus(const std::string& path, const PrinterSettings& settings, Notifier& notifier);
+
+// Load Status after the file has been chosen: checks the name, reads the record
+// and shows it (Set Status and Save Status become usable, the buyer-set list
+// selects the loaded index). The identity and serial conditions are untouched.
+bool LoadStatus(const std::string& path, PrinterSettings& settings, StatusView& view,
+                Notifier& notifier);
+
+namespace messages {
+inline const Message kWrongFormatFile{"Wrong format files loaded.", "Warning",
+                                      MessageIcon::Exclamation};
+}  // namespace messages
+
+// The message for a failed read or write of a status file.
+Message StatusFileFailure(StatusFileResult result, const std::string& path,
+                          const std::string& reason);
+
+}  // namespace tessaly
