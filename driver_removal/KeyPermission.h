@@ -23,10 +23,10 @@ using winsys::WindowsServices;
 
 inline constexpr char kGrantEveryoneFullControl[] = "/PG:Everyone:Fc";
 
-// Access with which OpenKeyPath opens a key: reading and rewriting its DACL needs READ_CONTROL
-// and WRITE_DAC; KEY_ENUMERATE_SUB_KEYS is kept for callers that walk the subkeys.
-inline constexpr DWORD kKeyPermissionAccess =
-    winsys::READ_CONTROL | winsys::WRITE_DAC | winsys::KEY_ENUMERATE_SUB_KEYS;
+// Access with which OpenKeyPath opens a key: reading its DACL needs READ_CONTROL and writing
+// it back needs WRITE_DAC. Nothing more is asked for, so that a key whose DACL grants the
+// caller no other right (as the device enumeration keys do) can still be opened up.
+inline constexpr DWORD kKeyPermissionAccess = winsys::READ_CONTROL | winsys::WRITE_DAC;
 
 inline constexpr DWORD kMaskFullControl = 0xF003F;
 inline constexpr DWORD kMaskRead = 0x20019;

@@ -84,6 +84,7 @@ class FakeWindows : public WindowsServices {
     explicit FakeWindows(FakeConfig config);
 
     Journal& journal() { return journal_; }
+    const Journal& journal() const { return journal_; }
     const FakeConfig& config() const { return config_; }
 
     // ---- Failure injection and scripted answers -----------------------------------
