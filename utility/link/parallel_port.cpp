@@ -20,12 +20,14 @@ std::string ParallelPort::NotReadyReason(const ParallelStatus& status,
                                          const std::string& portName) {
     const std::string printer = "The printer on " + portName;
     if (!status.selected)
-        return printer + " is off line: switch it on, press its ON LINE button and check the "
-                         "cable.";
+        return printer +
+               " is off line: switch it on, press its ON LINE button and check the "
+               "cable.";
     if (status.paperOut) return printer + " is out of paper: load paper and close the cover.";
     if (status.error)
-        return printer + " reports an error: check the cover and the paper, then switch it off "
-                         "and on again.";
+        return printer +
+               " reports an error: check the cover and the paper, then switch it off "
+               "and on again.";
     if (status.busy) return printer + " is busy: wait until it has finished and try again.";
     return {};
 }
@@ -58,8 +60,7 @@ bool ParallelPort::Open(int) {
 
 std::uint32_t ParallelPort::Write(const std::uint8_t* data, std::uint32_t count) {
     if (!isOpen_ || data == nullptr || count == 0) return 0;
-    const std::uint64_t total =
-        timeouts_[4] + static_cast<std::uint64_t>(timeouts_[3]) * count;
+    const std::uint64_t total = timeouts_[4] + static_cast<std::uint64_t>(timeouts_[3]) * count;
     const WriteBounds bounds{static_cast<std::uint32_t>(std::min<std::uint64_t>(total, UINT32_MAX)),
                              kWriteStallMs};
     const std::uint32_t written = device_->Write(data, count, bounds);

@@ -1,13 +1,16 @@
 #include "fd_io.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <fstream>
 #include <thread>
 
 namespace tessaly {
@@ -133,6 +136,44 @@ int OpenExclusive(const std::string& path) {
         return -1;
     }
     return fd;
+}
+
+std::string DescribeNodeHolders(const std::string& path) {
+    struct stat node {};
+    if (stat(path.c_str(), &node) != 0) return {};
+    const auto same = [&node](const struct stat& other) {
+        if (S_ISCHR(node.st_mode)) return S_ISCHR(other.st_mode) && other.st_rdev == node.st_rdev;
+        return other.st_dev == node.st_dev && other.st_ino == node.st_ino;
+    };
+    std::string holders;
+    DIR* proc = opendir("/proc");
+    if (proc == nullptr) return holders;
+    const std::string self = std::to_string(getpid());
+    while (dirent* entry = readdir(proc)) {
+        const std::string pid = entry->d_name;
+        if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos || pid == self)
+            continue;
+        const std::string fdDir = "/proc/" + pid + "/fd";
+        DIR* fds = opendir(fdDir.c_str());
+        if (fds == nullptr) continue;
+        bool holds = false;
+        while (dirent* fdEntry = readdir(fds)) {
+            struct stat open {};
+            if (fdEntry->d_name[0] != '.' &&
+                stat((fdDir + "/" + fdEntry->d_name).c_str(), &open) == 0 && same(open)) {
+                holds = true;
+                break;
+            }
+        }
+        closedir(fds);
+        if (!holds) continue;
+        std::string comm;
+        std::ifstream("/proc/" + pid + "/comm") >> comm;
+        if (!holders.empty()) holders += ", ";
+        holders += (comm.empty() ? std::string("unknown") : comm) + " (pid " + pid + ")";
+    }
+    closedir(proc);
+    return holders;
 }
 
 }  // namespace tessaly

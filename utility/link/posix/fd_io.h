@@ -26,4 +26,9 @@ std::uint32_t WriteBounded(int fd, const std::uint8_t* data, std::uint32_t count
 // Returns the descriptor, or -1 with errno set.
 int OpenExclusive(const std::string& path);
 
+// Programs other than this one holding a device node open, as "name (pid N)"
+// joined by ", "; empty when none can be seen. Nodes are compared by device
+// number, so a link and the node it points to count as the same.
+std::string DescribeNodeHolders(const std::string& path);
+
 }  // namespace tessaly

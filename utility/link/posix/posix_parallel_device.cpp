@@ -9,7 +9,6 @@
 #include <cstring>
 
 #include "fd_io.h"
-#include "posix_serial_device.h"
 
 namespace tessaly {
 
@@ -54,7 +53,7 @@ void PosixParallelDevice::SetErrno(const char* what, int error) {
             break;
         case EBUSY:
         case EWOULDBLOCK: {
-            const std::string holders = DescribeHolders(path_);
+            const std::string holders = DescribeNodeHolders(path_);
             lastError_ = "The parallel port " + path_ + " is in use by " +
                          (holders.empty() ? std::string("another program") : holders) +
                          ". Close it and try again.";

@@ -7,7 +7,6 @@
 #include <cstring>
 
 #include "fd_io.h"
-#include "posix_serial_device.h"
 
 namespace tessaly {
 
@@ -32,7 +31,7 @@ void PosixUsbDevice::SetErrno(const char* what, int error) {
             break;
         case EBUSY:
         case EWOULDBLOCK: {
-            const std::string holders = DescribeHolders(path_);
+            const std::string holders = DescribeNodeHolders(path_);
             lastError_ = "The USB printer " + path_ + " is in use by " +
                          (holders.empty() ? std::string("another program") : holders) +
                          ". Close it (or pause its print queue) and try again.";

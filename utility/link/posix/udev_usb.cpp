@@ -2,10 +2,9 @@
 
 #include <libudev.h>
 #include <poll.h>
+#include <sys/stat.h>
 
 #include <cerrno>
-#include <climits>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 
@@ -59,10 +58,13 @@ void ForEachDevice(udev* u, const char* subsystem, Visit visit) {
     }
 }
 
-std::string ResolvedPath(const std::string& path) {
-    char resolved[PATH_MAX];
-    if (realpath(path.c_str(), resolved) != nullptr) return resolved;
-    return path;
+// Whether two paths name the same device node (one may be a link to the other).
+bool SameNode(const std::string& a, const std::string& b) {
+    if (a == b) return true;
+    struct stat sa {};
+    struct stat sb {};
+    return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && S_ISCHR(sa.st_mode) &&
+           S_ISCHR(sb.st_mode) && sa.st_rdev == sb.st_rdev;
 }
 
 }  // namespace
@@ -160,9 +162,8 @@ std::vector<UsbEvent> UdevUsbWatcher::TakeEvents() {
 }
 
 std::optional<UsbIdentity> UdevUsbWatcher::IdentityOf(const std::string& node) {
-    const std::string resolved = ResolvedPath(node);
     for (const UsbPrinterNode& printer : EnumerateUsbPrinterNodes()) {
-        if (printer.node == node || ResolvedPath(printer.node) == resolved) return printer.identity;
+        if (SameNode(printer.node, node)) return printer.identity;
     }
     return std::nullopt;
 }
