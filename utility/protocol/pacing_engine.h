@@ -1,0 +1,61 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <vector>
+
+#include "clock.h"
+
+namespace tessaly {
+
+// Window-style timers: each id runs with its period until stopped; starting a
+// running id restarts it.
+class TimerControl {
+  public:
+    virtual ~TimerControl() = default;
+    virtual void startTimer(int id, std::uint32_t periodMs) = 0;
+    virtual void stopTimer(int id) = 0;
+};
+
+// Timers without a window system: run() delivers the due events on the calling
+// thread, strictly one at a time (a handler may start and stop timers, never
+// sees a second event while it runs), sleeping on the clock between them. Due
+// times are absolute, so a periodic timer does not drift by the time its
+// handlers take.
+class PacingEngine final : public TimerControl {
+  public:
+    explicit PacingEngine(Clock& clock) : clock_(clock) {}
+
+    void startTimer(int id, std::uint32_t periodMs) override;
+    void stopTimer(int id) override;
+
+    // Delivers events until no timer is running or cancel() was called; returns
+    // how many were delivered.
+    std::uint64_t run(const std::function<void(int)>& handler);
+    // Makes run() return before its next event, from any thread; pending timers
+    // stay as they are.
+    void cancel() { cancelled_ = true; }
+    bool running(int id) const;
+    bool idle() const;
+
+    // Longest single sleep, so that cancel() takes effect promptly.
+    static constexpr std::int64_t kMaxSleepMs = 50;
+
+  private:
+    struct Timer {
+        int id;
+        std::uint32_t periodMs;
+        std::int64_t due;
+        std::uint64_t order;  // start order, to break ties between equal due times
+    };
+
+    Clock& clock_;
+    mutable std::mutex mutex_;
+    std::vector<Timer> timers_;
+    std::uint64_t started_ = 0;
+    std::atomic<bool> cancelled_{false};
+};
+
+}  // namespace tessaly
