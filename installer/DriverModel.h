@@ -20,6 +20,7 @@ inline constexpr int kProgressStep = 11;
 
 // Port choice codes; the USB code adds no queue.
 inline constexpr int kPortCom1 = 1000;
+inline constexpr int kPortLpt1 = 1004;
 inline constexpr int kPortLpt2 = 1005;
 inline constexpr int kPortUsb = 1006;
 
