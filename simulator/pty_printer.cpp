@@ -165,6 +165,8 @@ void PtyPrinter::serve() {
                     dropped_ = true;
                     break;
                 }
+            } else if (n == 0 || errno != EAGAIN) {
+                clock_.sleep(10);  // not expected while our slave is open; never spin
             }
         }
         if ((fds[0].revents & POLLOUT) && pendingAt < pending.size()) {
@@ -173,8 +175,7 @@ void PtyPrinter::serve() {
             if (n > 0) pendingAt += static_cast<std::size_t>(n);
         }
         if ((fds[0].revents & (POLLHUP | POLLERR)) && !(fds[0].revents & POLLIN)) {
-            // Cannot happen while our own slave descriptor is open; do not spin.
-            clock_.sleep(10);
+            clock_.sleep(10);  // as above
         }
     }
 

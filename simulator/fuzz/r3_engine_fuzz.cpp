@@ -1,0 +1,43 @@
+// libFuzzer target: the engine must take any byte stream, in any chunking, at any
+// pace, without crashing, hanging or growing past its bounds.
+//   build/fuzz/simulator/r3_engine_fuzz -max_total_time=60
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+
+#include "r3_engine.h"
+
+using tessaly::sim::FaultMode;
+using tessaly::sim::PrinterConfig;
+using tessaly::sim::R3Engine;
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size < 2) return 0;
+    PrinterConfig config;
+    // The first byte picks a fault mode and the restart behaviour.
+    config.fault = static_cast<FaultMode>(data[0] % 8);
+    config.disconnectAfterBytes = data[1];
+    config.endlessAfterBytes = data[1];
+    config.replyDelayMs = data[1];
+    config.restartMs = data[0] & 0x80 ? 0 : 50;
+    config.acknowledgeSetupWrites = (data[0] & 0x40) != 0;
+    R3Engine engine(config);
+
+    std::int64_t now = 0;
+    std::size_t at = 2;
+    std::uint8_t out[64];
+    while (at < size) {
+        // Each chunk is preceded by a byte giving its length and the time step.
+        const std::size_t length = std::min<std::size_t>(1 + data[at] % 32, size - at - 1);
+        now += data[at] >> 3;
+        ++at;
+        engine.receive(data + at, length, now);
+        at += length;
+        if (engine.takeOutput(out, sizeof out, now) > sizeof out) std::abort();
+        engine.tick(now);
+    }
+    for (const auto& line : engine.paper()) {
+        if (line.size() > R3Engine::kMaxLine) std::abort();
+    }
+    return 0;
+}
