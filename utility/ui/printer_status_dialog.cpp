@@ -1,0 +1,112 @@
+#include "printer_status_dialog.h"
+
+#include <algorithm>
+
+#include "status_file.h"
+
+namespace tessaly::ui {
+
+void ProgressBar::setPosition(int position) {
+    position_ = std::clamp(position, 0, 100);
+    if (onPosition) onPosition(position_);
+}
+
+PrinterStatusDialog::PrinterStatusDialog(StatusDialogDeps deps)
+    : deps_(std::move(deps)),
+      link_(deps_.port.type()),
+      session_{deps_.port, deps_.clock, deps_.notifier},
+      memoryPage_(record_.settings, deps_.modelIndex),
+      settingPage_(record_.settings, deps_.modelIndex) {
+    // A new dialog starts from a zeroed record and an unknown identity, so its
+    // first status operation checks the printer name again.
+    exchange_ =
+        std::make_unique<StatusExchange>(session_, link_, progress_, *this, record_, deps_.limits);
+    download_ = std::make_unique<FontDownload>(session_, link_, deps_.modelIndex, progress_, *this,
+                                               deps_.timers, record_.identity, deps_.payloads);
+}
+
+void PrinterStatusDialog::Changed() {
+    if (onChanged) onChanged();
+}
+
+void PrinterStatusDialog::Run(std::function<void()> job) {
+    if (busy_ || download_->active()) return;
+    busy_ = true;
+    deps_.runner.Run(std::move(job), [this] {
+        busy_ = false;
+        Changed();
+    });
+}
+
+void PrinterStatusDialog::OnGetStatus() {
+    if (!enabled(kGetButton)) return;
+    Run([this] { lastGetStatus_ = exchange_->GetStatus(); });
+}
+
+void PrinterStatusDialog::OnSetStatus() {
+    if (!enabled(kSetButton)) return;
+    Run([this] { lastSetStatus_ = SetStatus(*exchange_, *download_); });
+}
+
+void PrinterStatusDialog::OnInitializeStatus() {
+    if (!enabled(kInitializeButton) || busy_) return;
+    InitializeStatus(record_.settings, *this);
+    Changed();
+}
+
+void PrinterStatusDialog::OnSaveStatus(const std::string& path) {
+    if (!enabled(kSaveButton) || busy_) return;
+    lastFileOk_ = SaveStatus(path, record_.settings, deps_.notifier);
+}
+
+void PrinterStatusDialog::OnLoadStatus(const std::string& path) {
+    if (!enabled(kLoadButton) || busy_) return;
+    lastFileOk_ = LoadStatus(path, record_.settings, *this, deps_.notifier);
+    Changed();
+}
+
+void PrinterStatusDialog::OnTimer(int timerId) {
+    download_->OnDownloadTimer(timerId);
+    if (!download_->active()) Changed();
+}
+
+void PrinterStatusDialog::setButtonsEnabled(unsigned buttons, bool on) {
+    buttons_ = on ? (buttons_ | buttons) : (buttons_ & ~buttons);
+}
+
+void PrinterStatusDialog::refreshPages(bool displayOn) {
+    memoryPage_.Refresh(displayOn);
+    settingPage_.Refresh(displayOn);
+    ++repaints_;
+}
+
+void PrinterStatusDialog::showIdentity(const PrinterIdentity& identity) {
+    settingPage_.ShowIdentity(identity);
+}
+
+void PrinterStatusDialog::showSerialConditions(const SerialConditions& conditions) {
+    settingPage_.ShowSerialConditions(conditions);
+}
+
+void PrinterStatusDialog::setCodePageListEnabled(bool on) {
+    settingPage_.setCodePageListEnabled(on);
+}
+
+void PrinterStatusDialog::setBuyerListEnabled(bool on) {
+    settingPage_.setBuyerListEnabled(on);
+}
+
+void PrinterStatusDialog::selectBuyerSet(int listIndex) {
+    settingPage_.SelectBuyerSet(listIndex);
+}
+
+BuyerChoice PrinterStatusDialog::buyerChoice() const {
+    return {settingPage_.buyerSetIndex(), settingPage_.currentBuyerValue(),
+            settingPage_.printersBuyerValue()};
+}
+
+void PrinterStatusDialog::repaint() {
+    ++repaints_;
+}
+
+}  // namespace tessaly::ui
