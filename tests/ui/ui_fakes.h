@@ -1,0 +1,91 @@
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "command_test_editor.h"
+#include "notifier.h"
+#include "operation_runner.h"
+#include "port_catalog.h"
+#include "print_queues.h"
+
+namespace tessaly::ui::testing {
+
+struct RecordingNotifier final : Notifier {
+    std::vector<Message> shown;
+    MessageAnswer notify(const Message& m) override {
+        shown.push_back(m);
+        return MessageAnswer::Ok;
+    }
+};
+
+// Holds each operation until the test lets it run, so the state during an
+// operation can be looked at.
+struct HeldRunner final : OperationRunner {
+    std::function<void()> job, done;
+    void Run(std::function<void()> j, std::function<void()> d) override {
+        job = std::move(j);
+        done = std::move(d);
+    }
+    void Finish() {
+        auto j = std::move(job);
+        auto d = std::move(done);
+        job = done = nullptr;
+        if (j) j();
+        if (d) d();
+    }
+};
+
+struct FixedCatalog final : PortCatalog {
+    std::vector<std::string> serial{"/dev/ttyS0", "/dev/ttyUSB0"};
+    std::vector<std::string> parallel{"/dev/lp0"};
+    std::vector<std::string> usb;
+    std::vector<std::string> SerialPorts() override { return serial; }
+    std::vector<std::string> ParallelPorts() override { return parallel; }
+    std::vector<std::string> UsbPrinters() override { return usb; }
+};
+
+// A print system whose queues live in memory; the log records pauses and resumes.
+struct MemoryQueues final : PrintQueues {
+    std::vector<PrintQueue>* queues;
+    std::vector<std::string>* log;
+    MemoryQueues(std::vector<PrintQueue>& q, std::vector<std::string>& l) : queues(&q), log(&l) {}
+    std::optional<std::vector<PrintQueue>> List() override { return *queues; }
+    bool Pause(const std::string& name) override { return Set(name, true); }
+    bool Resume(const std::string& name) override { return Set(name, false); }
+    bool Set(const std::string& name, bool paused) {
+        for (auto& q : *queues)
+            if (q.name == name) {
+                q.paused = paused;
+                log->push_back((paused ? "pause " : "resume ") + name);
+                return true;
+            }
+        return false;
+    }
+};
+
+// Scripts the editor's modal dialogs: each function gets the dialog's logic and
+// returns whether it ended with OK.
+struct ScriptedHost final : EditorHost {
+    std::function<bool(SelectCodepageDialog&)> codepage = [](auto&) { return false; };
+    std::function<bool(SelectRangeDialog&)> range = [](auto&) { return false; };
+    std::function<bool(SelectAddressDialog&)> address = [](auto&) { return false; };
+    std::optional<std::string> savePath, loadPath;
+    std::vector<FileDialogRequest> requests;
+
+    bool Run(SelectCodepageDialog& d) override { return codepage(d); }
+    bool Run(SelectRangeDialog& d) override { return range(d); }
+    bool Run(SelectAddressDialog& d) override { return address(d); }
+    std::optional<std::string> ChooseSaveFile(const FileDialogRequest& r) override {
+        requests.push_back(r);
+        return savePath;
+    }
+    std::optional<std::string> ChooseLoadFile(const FileDialogRequest& r) override {
+        requests.push_back(r);
+        return loadPath;
+    }
+};
+
+}  // namespace tessaly::ui::testing
