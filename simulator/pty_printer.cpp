@@ -127,6 +127,25 @@ void PtyPrinter::closeTerminal() {
     }
 }
 
+void PtyPrinter::checkLine() {
+    // Only the speed of a pseudo-terminal reads back (the kernel forces 8 data
+    // bits and no parity), so data bits and parity are taken as the printer's own.
+    termios tio{};
+    if (tcgetattr(slave_, &tio) != 0) return;
+    static const std::pair<speed_t, std::int32_t> kSpeeds[] = {
+        {B1200, 1200},     {B2400, 2400},     {B4800, 4800},    {B9600, 9600},
+        {B19200, 19200},   {B38400, 38400},   {B57600, 57600},  {B115200, 115200},
+        {B230400, 230400}, {B460800, 460800}, {B921600, 921600}};
+    const speed_t speed = cfgetospeed(&tio);
+    std::int32_t baud = 0;
+    for (const auto& [code, value] : kSpeeds) {
+        if (code == speed) baud = value;
+    }
+    const auto& own = engine_.config().serial;
+    auto toInt = [](const std::string& text) { return std::atoi(text.c_str()); };
+    engine_.setHostLine(baud, toInt(own.dataBits), toInt(own.parity));
+}
+
 void PtyPrinter::serve() {
     std::vector<std::uint8_t> input(4096);
     std::vector<std::uint8_t> pending;  // answer bytes the terminal has not taken yet
@@ -155,6 +174,7 @@ void PtyPrinter::serve() {
         engine_.tick(now);
 
         if (fds[0].revents & POLLIN) {
+            checkLine();
             const ssize_t n = ::read(master_, input.data(), input.size());
             if (n > 0) {
                 const auto count = static_cast<std::size_t>(n);

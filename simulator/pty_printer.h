@@ -39,6 +39,7 @@ class PtyPrinter {
   private:
     void serve();
     void closeTerminal();
+    void checkLine();  // tells the engine the client's line speed
 
     R3Engine& engine_;
     Options options_;

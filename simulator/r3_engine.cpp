@@ -36,6 +36,20 @@ std::string SwitchBits(std::uint8_t value) {
     return bits;
 }
 
+// What a byte sent at one line speed looks like when read at another: a fixed,
+// scrambling mapping, so the same mistake always gives the same junk.
+std::uint8_t Garble(std::uint8_t byte) {
+    return static_cast<std::uint8_t>(byte * 0x9D + 0x3B);
+}
+
+int ToInt(const std::string& text) {
+    try {
+        return std::stoi(text);
+    } catch (...) {
+        return -1;
+    }
+}
+
 std::uint32_t Fnv1a(std::uint32_t hash, const std::uint8_t* data, std::size_t n) {
     for (std::size_t i = 0; i < n; ++i) {
         hash ^= data[i];
@@ -135,6 +149,13 @@ std::size_t R3Engine::receive(const std::uint8_t* data, std::size_t n, std::int6
           accepted > kEventBytes ? fmt::format("{} bytes, first {} shown", accepted, kEventBytes)
                                  : std::string(),
           std::vector<std::uint8_t>(data, data + std::min(accepted, kEventBytes)), nowMs);
+
+    std::vector<std::uint8_t> garbled;
+    if (lineMismatch_) {
+        garbled.assign(data, data + accepted);
+        for (auto& b : garbled) b = Garble(b);
+        data = garbled.data();
+    }
 
     std::size_t i = 0;
     while (i < accepted) {
@@ -642,6 +663,9 @@ void R3Engine::reply(std::vector<std::uint8_t> bytes, std::int64_t now) {
             if (b != 0x00 && b != 0x20) bytes.push_back(b);
         }
     }
+    if (lineMismatch_) {
+        for (auto& b : bytes) b = Garble(b);
+    }
     if (output_.size() + bytes.size() > kMaxOutput) {
         droppedOutput_ += bytes.size();
         return;
@@ -689,6 +713,24 @@ std::optional<std::int64_t> R3Engine::nextOutputTime() const {
 void R3Engine::tick(std::int64_t nowMs) {
     std::lock_guard lock(mutex_);
     expireFont(nowMs);
+}
+
+void R3Engine::setHostLine(std::int32_t baud, std::int32_t dataBits, std::int32_t parity) {
+    std::lock_guard lock(mutex_);
+    const auto& own = config_.serial;
+    lineMismatch_ =
+        config_.checkLineSettings &&
+        (baud != ToInt(own.baud) || dataBits != ToInt(own.dataBits) || parity != ToInt(own.parity));
+}
+
+void R3Engine::clearHostLine() {
+    std::lock_guard lock(mutex_);
+    lineMismatch_ = false;
+}
+
+bool R3Engine::lineMismatch() const {
+    std::lock_guard lock(mutex_);
+    return lineMismatch_;
 }
 
 // ---------------------------------------------------------------------------------

@@ -80,6 +80,11 @@ struct PrinterConfig {
     // 15 s after the first block, so this must be longer than that.
     std::int64_t fontIdleTimeoutMs = 30000;
 
+    // When set, a serial host whose baud rate, data bits or parity differ from the
+    // printer's own (the serial condition texts) gets corrupted bytes both ways,
+    // as over a real line at the wrong speed.
+    bool checkLineSettings = false;
+
     // When set, the memory switches are loaded from this file at construction (if
     // it exists) and saved to it after every setup period.
     std::string stateFile;
@@ -120,6 +125,12 @@ class R3Engine {
     std::optional<std::int64_t> nextOutputTime() const;
     // Lets time-based state (font payload idle time) move on without input.
     void tick(std::int64_t nowMs);
+
+    // The line settings the host uses on a serial link (parity 0 none, 1 odd,
+    // 2 even); see PrinterConfig::checkLineSettings. clearHostLine: not serial.
+    void setHostLine(std::int32_t baud, std::int32_t dataBits, std::int32_t parity);
+    void clearHostLine();
+    bool lineMismatch() const;
 
     bool connected() const;
     bool inSetupMode() const;
@@ -193,6 +204,7 @@ class R3Engine {
     std::uint8_t codeTable_ = 0;
     std::uint8_t lineSpacing_ = 0;  // 0 = default
     bool peripheralSelected_ = true;
+    bool lineMismatch_ = false;
     std::uint8_t statusBack_ = 0;
 
     struct Pending {

@@ -197,6 +197,8 @@ int main(int argc, char** argv) {
     app.add_option("--disconnect-after", config.disconnectAfterBytes,
                    "Received bytes before the disconnect fault")
         ->capture_default_str();
+    app.add_flag("--check-line", config.checkLineSettings,
+                 "Corrupt the bytes when the client's baud rate differs from --baud");
     app.add_flag("--ack-setup-writes", config.acknowledgeSetupWrites,
                  "Answer 37 20 00 to switch writes and OUT too, not only to IN");
     app.add_option("--restart-ms", config.restartMs,

@@ -16,6 +16,11 @@ bool SimulatedPort::Setup(const PortSettings& settings) {
         return false;
     }
     settings_ = settings;
+    if (type_ == PortType::Serial) {
+        engine_.setHostLine(settings.baudRate, settings.dataBits, settings.parity);
+    } else {
+        engine_.clearHostLine();
+    }
     lastError_.clear();
     return true;
 }

@@ -19,12 +19,13 @@ using Steady = std::chrono::steady_clock;
 // A client of the terminal, opened raw like a serial port would be.
 class Client {
   public:
-    explicit Client(const std::string& path) {
+    explicit Client(const std::string& path, speed_t speed = B19200) {
         fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
         if (fd_ >= 0) {
             termios tio{};
             tcgetattr(fd_, &tio);
             cfmakeraw(&tio);
+            cfsetspeed(&tio, speed);
             tcsetattr(fd_, TCSANOW, &tio);
         }
     }
@@ -119,6 +120,23 @@ TEST(PtyPrinter, LateRepliesArriveAfterTheirDelayInRealTime) {
     EXPECT_TRUE(client.receive(1, 150).empty());
     EXPECT_EQ(client.receive(1, 2000), Bytes{0x20});
     EXPECT_GE(Steady::now() - start, std::chrono::milliseconds(290));
+}
+
+TEST(PtyPrinter, ClientAtTheWrongSpeedGetsNoSenseWhenLinesAreChecked) {
+    PrinterConfig config;
+    config.checkLineSettings = true;
+    R3Engine engine(config);
+    PtyPrinter printer(engine);
+    ASSERT_TRUE(printer.start()) << printer.error();
+    {
+        Client slow(printer.slavePath(), B9600);
+        ASSERT_TRUE(slow.send({0x1D, 0x49, 0x42}));
+        const Bytes got = slow.receive(27, 300);
+        EXPECT_NE(got, Framed("Vantreel Druckwerken GmbH"));
+    }
+    Client right(printer.slavePath(), B19200);
+    ASSERT_TRUE(right.send({0x1B, 0x40, 0x1D, 0x49, 0x42}));
+    EXPECT_EQ(right.receive(27), Framed("Vantreel Druckwerken GmbH"));
 }
 
 TEST(PtyPrinter, LinkIsMadeAndRemoved) {

@@ -121,6 +121,24 @@ TEST(SimulatedPortLink, ClosedPortNeitherWritesNorReads) {
     EXPECT_TRUE(f.engine.receivedLog().empty());
 }
 
+TEST(SimulatedPortLink, WrongBaudRateCorruptsTheExchangeWhenChecked) {
+    PrinterConfig config;
+    config.checkLineSettings = true;  // the printer runs at 19200 8N1
+    Fixture f(config);
+    PortSettings wrong;
+    wrong.baudRate = 9600;
+    ASSERT_TRUE(f.port.Setup(wrong));
+    f.write(kModelId);
+    std::uint8_t buffer[8] = {};
+    const std::uint32_t n = f.port.Read(buffer, 8, 1000);
+    EXPECT_FALSE(n == 1 && buffer[0] == 0x20);
+
+    ASSERT_TRUE(f.port.Setup({}));  // 19200 8N1
+    f.write(kModelId);
+    EXPECT_EQ(f.port.Read(buffer, 1, 1000), 1u);
+    EXPECT_EQ(buffer[0], 0x20);
+}
+
 TEST(SimulatedPortFactory, PrinterPortRunsOverTheSharedEngine) {
     VirtualClock clock;
     R3Engine engine;
