@@ -121,4 +121,67 @@ inline bool WaitReadable(int fd, int timeoutMs) {
     return poll(&p, 1, timeoutMs) > 0 && (p.revents & POLLIN);
 }
 
+// A USB printer on a port of the first root hub ("1-1"...): the description of
+// its usblp node, interface and USB device for Testbed::Add.
+inline std::string UsbPrinter(const std::string& port, const std::string& lp,
+                              const std::string& vendor, const std::string& product,
+                              const std::string& serial) {
+    const std::string usb = "/devices/pci0000:00/0000:00:14.0/usb1/" + port;
+    return "P: " + usb + "/" + port + ":1.0/usbmisc/" + lp + "\n" + "N: usb/" + lp +
+           "\n"
+           "E: DEVNAME=/dev/usb/" +
+           lp +
+           "\n"
+           "E: SUBSYSTEM=usbmisc\n"
+           "A: dev=180:" +
+           lp.substr(2) +
+           "\n\n"
+           "P: " +
+           usb + "/" + port +
+           ":1.0\n"
+           "E: DEVTYPE=usb_interface\n"
+           "E: SUBSYSTEM=usb\n"
+           "A: bInterfaceClass=07\n\n"
+           "P: " +
+           usb +
+           "\n"
+           "E: DEVTYPE=usb_device\n"
+           "E: SUBSYSTEM=usb\n"
+           "A: idVendor=" +
+           vendor +
+           "\n"
+           "A: idProduct=" +
+           product +
+           "\n"
+           "A: serial=" +
+           serial +
+           "\n"
+           "A: product=R-3 Receipt\n"
+           "A: dev=189:1\n";
+}
+
+inline std::string NodeSyspath(const std::string& port, const std::string& lp) {
+    return "/sys/devices/pci0000:00/0000:00:14.0/usb1/" + port + "/" + port + ":1.0/usbmisc/" + lp;
+}
+
+inline std::string UsbSyspath(const std::string& port) {
+    return "/sys/devices/pci0000:00/0000:00:14.0/usb1/" + port;
+}
+
+// Unplugs a printer added with UsbPrinter: the removal uevent, then the devices,
+// child first so that its class link goes too.
+inline void UnplugUsbPrinter(Testbed& bed, const std::string& port, const std::string& lp) {
+    bed.Uevent(NodeSyspath(port, lp), "remove");
+    bed.Remove(NodeSyspath(port, lp));
+    bed.Remove(UsbSyspath(port) + "/" + port + ":1.0");
+    bed.Remove(UsbSyspath(port));
+}
+
+// Plugs an R-3 in at a port and node (umockdev cannot reuse a removed node's name).
+inline void PlugR3(Testbed& bed, const std::string& port, const std::string& lp,
+                   const std::string& serial) {
+    bed.Add(UsbPrinter(port, lp, "2e9b", "0006", serial));
+    bed.Uevent(NodeSyspath(port, lp), "add");
+}
+
 }  // namespace tessaly::testing

@@ -17,52 +17,8 @@ namespace {
 
 using testing::Drain;
 using testing::Testbed;
+using testing::UsbPrinter;
 using testing::WaitReadable;
-
-// A printer on the first port of the root hub: its usblp node and USB device.
-std::string UsbPrinter(const std::string& port, const std::string& lp, const std::string& vendor,
-                       const std::string& product, const std::string& serial) {
-    const std::string usb = "/devices/pci0000:00/0000:00:14.0/usb1/" + port;
-    return "P: " + usb + "/" + port + ":1.0/usbmisc/" + lp + "\n" + "N: usb/" + lp +
-           "\n"
-           "E: DEVNAME=/dev/usb/" +
-           lp +
-           "\n"
-           "E: SUBSYSTEM=usbmisc\n"
-           "A: dev=180:" +
-           lp.substr(2) +
-           "\n\n"
-           "P: " +
-           usb + "/" + port +
-           ":1.0\n"
-           "E: DEVTYPE=usb_interface\n"
-           "E: SUBSYSTEM=usb\n"
-           "A: bInterfaceClass=07\n\n"
-           "P: " +
-           usb +
-           "\n"
-           "E: DEVTYPE=usb_device\n"
-           "E: SUBSYSTEM=usb\n"
-           "A: idVendor=" +
-           vendor +
-           "\n"
-           "A: idProduct=" +
-           product +
-           "\n"
-           "A: serial=" +
-           serial +
-           "\n"
-           "A: product=R-3 Receipt\n"
-           "A: dev=189:1\n";
-}
-
-std::string NodeSyspath(const std::string& port, const std::string& lp) {
-    return "/sys/devices/pci0000:00/0000:00:14.0/usb1/" + port + "/" + port + ":1.0/usbmisc/" + lp;
-}
-
-std::string UsbSyspath(const std::string& port) {
-    return "/sys/devices/pci0000:00/0000:00:14.0/usb1/" + port;
-}
 
 PortSettings Named(const std::string& name) {
     PortSettings settings;
@@ -172,16 +128,10 @@ struct UsbHotPlug : UsbPrinters {
     }
 
     void Unplug(const std::string& usbPort, const std::string& lp) {
-        bed.Uevent(NodeSyspath(usbPort, lp), "remove");
-        // Child first, so that its class link goes too and the node can come back.
-        bed.Remove(NodeSyspath(usbPort, lp));
-        bed.Remove(UsbSyspath(usbPort) + "/" + usbPort + ":1.0");
-        bed.Remove(UsbSyspath(usbPort));
+        testing::UnplugUsbPrinter(bed, usbPort, lp);
     }
-
     void Plug(const std::string& usbPort, const std::string& lp, const std::string& serial) {
-        bed.Add(UsbPrinter(usbPort, lp, "2e9b", "0006", serial));
-        bed.Uevent(NodeSyspath(usbPort, lp), "add");
+        testing::PlugR3(bed, usbPort, lp, serial);
     }
 
     // Lets the port's notice descriptor drive it, as an event loop would.

@@ -1,5 +1,8 @@
 #include "usb_port.h"
 
+#include <algorithm>
+#include <chrono>
+#include <thread>
 #include <utility>
 
 namespace tessaly {
@@ -103,12 +106,31 @@ std::uint32_t UsbPort::Read(std::uint8_t* buffer, std::uint32_t count, std::uint
     if (buffer == nullptr || count == 0) return 0;
     std::lock_guard lock(ioLock_);
     if (!isOpen_) return 0;
-    HandleEventsLocked();
-    if (!device_->IsOpen()) {
-        lastError_ = "The printer was unplugged: plug it in again and switch it on.";
-        return 0;
+    using Steady = std::chrono::steady_clock;
+    const auto deadline = Steady::now() + std::chrono::milliseconds(timeoutMs);
+    const auto leftMs = [&deadline] {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Steady::now()).count();
+        return static_cast<std::uint32_t>(std::max<std::int64_t>(left, 0));
+    };
+    // Wait for the first byte in short slices with the notices handled between them,
+    // so that a printer unplugged and plugged in again while a reply is awaited is
+    // found again, and the reply read from it, within the same timeout.
+    for (;;) {
+        HandleEventsLocked();
+        const std::uint32_t slice = std::min(leftMs(), kNoticeCheckMs);
+        if (device_->IsOpen()) {
+            if (device_->Read(buffer, 1, ReadBounds{slice, 0}) == 1) {
+                if (count == 1) return 1;
+                const ReadBounds rest{std::max(leftMs(), kReadIntervalMs), kReadIntervalMs};
+                return 1 + device_->Read(buffer + 1, count - 1, rest);
+            }
+        } else {
+            lastError_ = "The printer was unplugged: plug it in again and switch it on.";
+            std::this_thread::sleep_for(std::chrono::milliseconds(slice));
+        }
+        if (leftMs() == 0) return 0;
     }
-    return device_->Read(buffer, count, ReadBounds{timeoutMs, kReadIntervalMs});
 }
 
 void UsbPort::Close() {

@@ -23,6 +23,8 @@ class UsbPort final : public ConcretePort {
     static constexpr std::uint32_t kWriteStallMs = 5000;
     // Once a reply flows, a read returns after this long without a further byte.
     static constexpr std::uint32_t kReadIntervalMs = 10;
+    // While a read waits for a reply, device notices are handled this often.
+    static constexpr std::uint32_t kNoticeCheckMs = 50;
 
     UsbPort(std::unique_ptr<UsbDevice> device, std::unique_ptr<UsbWatcher> watcher);
     ~UsbPort() override;

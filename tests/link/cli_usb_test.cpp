@@ -1,0 +1,126 @@
+// tessaly-cli against a fake R-3 on USB: the printer node is a umockdev pty whose
+// other side is served by the virtual printer's engine. Runs under
+// umockdev-wrapper; the command line inherits the fake devices.
+#include "testbed.h"
+// testbed.h first: glib's headers must come before the others.
+#include <atomic>
+#include <thread>
+
+#include "program.h"
+#include "r3_engine.h"
+
+namespace tessaly {
+namespace {
+
+using testing::Program;
+using testing::Testbed;
+
+std::int64_t NowMs() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+// Serves the engine on the test side of a printer node. With replug set, the
+// printer is unplugged once the first bytes came in and plugged in again at
+// another node, where serving goes on.
+class UsbPrinterServer {
+  public:
+    UsbPrinterServer(Testbed& bed, int fd, bool replug) : bed_(bed), fd_(fd), replug_(replug) {
+        thread_ = std::thread([this] { Serve(); });
+    }
+    ~UsbPrinterServer() {
+        stop_ = true;
+        thread_.join();
+    }
+    sim::R3Engine engine;
+    std::atomic<bool> replugged{false};
+
+    // What the printer received last, once it has come in (the command line may have
+    // ended before the server read it).
+    std::string Tail(std::size_t n, int limitMs = 2000) {
+        const auto deadline = NowMs() + limitMs;
+        std::string tail;
+        do {
+            const auto log = engine.receivedLog();
+            tail.assign(log.end() - static_cast<long>(std::min(n, log.size())), log.end());
+            if (tail.size() == n && tail.back() == '\n') break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        } while (NowMs() < deadline);
+        return tail;
+    }
+
+  private:
+    void Pump(int fd) {
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, 20) > 0 && (p.revents & POLLIN)) {
+            std::uint8_t buffer[512];
+            const ssize_t n = read(fd, buffer, sizeof buffer);
+            if (n > 0) engine.receive(buffer, static_cast<std::size_t>(n), NowMs());
+        }
+    }
+    void Serve() {
+        while (!stop_) {
+            Pump(fd_);
+            if (replug_ && !replugged && !engine.receivedLog().empty()) {
+                // Take what the command line sent so far, then pull the plug.
+                for (int i = 0; i < 3; ++i) Pump(fd_);
+                testing::UnplugUsbPrinter(bed_, "1-1", "lp0");
+                testing::PlugR3(bed_, "1-4", "lp7", "SN123");
+                fd_ = bed_.DeviceFd("/dev/usb/lp7");
+                replugged = true;
+            }
+            engine.tick(NowMs());
+            std::uint8_t out[512];
+            const std::size_t n = engine.takeOutput(out, sizeof out, NowMs());
+            if (n > 0) [[maybe_unused]]
+                const ssize_t w = write(fd_, out, n);
+        }
+    }
+
+    Testbed& bed_;
+    int fd_;
+    bool replug_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+struct CliOnUsb : ::testing::Test {
+    Testbed bed;
+    void SetUp() override {
+        bed.Add(testing::UsbPrinter("1-1", "lp0", "2e9b", "0006", "SN123"));
+        bed.Add(testing::UsbPrinter("1-2", "lp1", "04b8", "0202", "OTHER1"));
+    }
+    Program::Outcome Run(const std::vector<std::string>& args) {
+        Program cli(TESSALY_CLI, args);
+        EXPECT_TRUE(cli.started());
+        auto outcome = cli.Wait(30000);
+        EXPECT_FALSE(outcome.timedOut) << "the command line must never hang";
+        return outcome;
+    }
+};
+
+TEST_F(CliOnUsb, PortsListsTheR3AndNotThePrinterOfAnotherMake) {
+    const auto o = Run({"ports"});
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_NE(o.out.find("R-3:/dev/usb/lp0"), std::string::npos) << o.out;
+    EXPECT_NE(o.out.find("usb"), std::string::npos) << o.out;
+    EXPECT_EQ(o.out.find("lp1"), std::string::npos) << o.out;
+}
+
+TEST_F(CliOnUsb, TheListedPortTalksToThePrinter) {
+    UsbPrinterServer printer(bed, bed.DeviceFd("/dev/usb/lp0"), false);
+    const auto o = Run({"--port", "R-3:/dev/usb/lp0", "send", "41 42 0a"});
+    EXPECT_EQ(o.status, 0) << o.out << o.err;
+    EXPECT_EQ(printer.Tail(3), "AB\n");
+}
+
+TEST_F(CliOnUsb, AnUnplugAndReplugInTheMiddleOfASessionIsSurvived) {
+    UsbPrinterServer printer(bed, bed.DeviceFd("/dev/usb/lp0"), true);
+    const auto o = Run({"--port", "R-3:/dev/usb/lp0", "send", "41 42 0a"});
+    EXPECT_TRUE(printer.replugged);
+    EXPECT_EQ(o.status, 0) << o.out << o.err;
+    EXPECT_EQ(printer.Tail(3), "AB\n");
+}
+
+}  // namespace
+}  // namespace tessaly
