@@ -5,6 +5,7 @@
 
 #include <iostream>
 
+#include "diversion_safety_net.h"
 #include "virtual_printer.h"
 
 namespace tessaly::cli {
@@ -43,6 +44,7 @@ Runtime::Runtime() : clock_(SystemClock::instance()), notifier_(options) {}
 
 Runtime::~Runtime() {
     port_.Close();
+    diversion_.Restore();
     virtualPrinter_.reset();
 }
 
@@ -84,6 +86,12 @@ int Runtime::Connect() {
     }
     const auto choice = ChoosePort(settings.portName);
     interfaceType_ = choice ? choice->type : PortType::Serial;
+    // Keep the print system off a serial or parallel port while we use it; the queues
+    // are resumed when the runtime ends, and on exit() or a signal too.
+    if (!options.virtualPrinter && interfaceType_ != PortType::Usb) {
+        InstallDiversionSafetyNet();
+        diversion_.Divert(settings.portName);
+    }
     Session s = session();
     const CheckResult result = CheckCommunication(s, settings, interfaceType_);
     switch (result) {

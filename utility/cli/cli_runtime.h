@@ -9,6 +9,7 @@
 #include "clock.h"
 #include "connection_check.h"
 #include "notifier.h"
+#include "port_diversion.h"
 #include "printer_port.h"
 #include "session.h"
 
@@ -67,6 +68,9 @@ class Runtime {
     std::unique_ptr<VirtualPrinter> virtualPrinter_;
     Clock& clock_;
     ConsoleNotifier notifier_;
+    // Local print queues kept off the serial or parallel port in use. Declared
+    // before port_ so that the port is closed before the queues are resumed.
+    PortDiversion diversion_;
     PrinterPort port_;
     PortType interfaceType_ = PortType::Serial;
 };
