@@ -5,8 +5,10 @@
 #include <linux/lp.h>
 #include <sys/ioctl.h>
 
+#include <algorithm>
 #include <atomic>
 
+#include "port_list.h"
 #include "printer_port.h"
 
 namespace tessaly {
@@ -104,6 +106,19 @@ TEST_F(ParallelReadiness, AFailedStatusQueryIsNotReadyAndFreesThePort) {
     answer.fail = false;
     answer.value = LP_PBUSY | LP_PSELECD | LP_PERRORP;
     EXPECT_TRUE(port.Open(0));
+}
+
+TEST_F(ParallelReadiness, TheLpNodeIsListedAsAParallelPortThatSetupAccepts) {
+    const auto ports = ListPorts();
+    const auto lp0 = std::find_if(ports.begin(), ports.end(),
+                                  [](const PortEntry& e) { return e.name == "/dev/lp0"; });
+    ASSERT_NE(lp0, ports.end());
+    EXPECT_EQ(lp0->type, PortType::Parallel);
+    answer.value = LP_PBUSY | LP_PSELECD | LP_PERRORP;
+    PrinterPort port;
+    ASSERT_TRUE(port.Setup(Named(lp0->name.c_str())));
+    EXPECT_EQ(port.type(), PortType::Parallel);
+    EXPECT_TRUE(port.Open(0)) << port.LastError();
 }
 
 TEST(ParallelPortNames, AMissingPortSaysSo) {
