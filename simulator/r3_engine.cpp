@@ -672,7 +672,14 @@ void R3Engine::reply(std::vector<std::uint8_t> bytes, std::int64_t now) {
     }
     const std::int64_t readyAt =
         now + (config_.fault == FaultMode::LateReplies ? config_.replyDelayMs : 0);
-    for (std::uint8_t b : bytes) output_.push_back({readyAt, b});
+    // Answers leave one after another: a paced byte never overtakes the last one.
+    std::int64_t gapUs = 0;
+    for (std::uint8_t b : bytes) {
+        std::int64_t at = readyAt + gapUs / 1000;
+        if (!output_.empty()) at = std::max(at, output_.back().readyAt);
+        output_.push_back({at, b});
+        gapUs += config_.replyByteGapUs;
+    }
     event(EngineEvent::Kind::Reply, fmt::format("{} bytes ready at {} ms", bytes.size(), readyAt),
           std::move(bytes), now);
 }

@@ -85,6 +85,11 @@ struct PrinterConfig {
     // as over a real line at the wrong speed.
     bool checkLineSettings = false;
 
+    // Time between the bytes of one answer, in microseconds; 0 sends an answer at
+    // once. 520 is about what 19200 baud takes; more than 10000 makes a serial
+    // read stop between bytes.
+    std::int64_t replyByteGapUs = 0;
+
     // When set, the memory switches are loaded from this file at construction (if
     // it exists) and saved to it after every setup period.
     std::string stateFile;

@@ -197,6 +197,10 @@ int main(int argc, char** argv) {
     app.add_option("--disconnect-after", config.disconnectAfterBytes,
                    "Received bytes before the disconnect fault")
         ->capture_default_str();
+    app.add_option("--byte-gap-us", config.replyByteGapUs,
+                   "Time between the bytes of an answer (520 is about 19200 baud)")
+        ->type_name("US")
+        ->capture_default_str();
     app.add_flag("--check-line", config.checkLineSettings,
                  "Corrupt the bytes when the client's baud rate differs from --baud");
     app.add_flag("--ack-setup-writes", config.acknowledgeSetupWrites,

@@ -70,6 +70,23 @@ TEST(SimulatedPortTiming, PartialSerialReadEndsAfterTheIntervalGap) {
     EXPECT_EQ(buffer[26], 0x00);
 }
 
+TEST(SimulatedPortTiming, SerialReadStopsAtAGapLongerThanTheInterval) {
+    PrinterConfig config;
+    config.replyByteGapUs = 15000;
+    Fixture slow(config);
+    slow.write(kManufacturer);
+    std::uint8_t buffer[32] = {};
+    EXPECT_EQ(slow.port.Read(buffer, 32, 1000), 1u);
+    EXPECT_EQ(slow.clock.now(), 10);
+    EXPECT_EQ(slow.port.Read(buffer, 32, 1000), 1u) << "the next byte follows 15 ms after";
+
+    config.replyByteGapUs = 5000;
+    Fixture paced(config);
+    paced.write(kManufacturer);
+    EXPECT_EQ(paced.port.Read(buffer, 32, 1000), 27u);
+    EXPECT_EQ(paced.clock.now(), 26 * 5 + 10);
+}
+
 TEST(SimulatedPortTiming, LateReplyArrivesInsideTheWindowOrNot) {
     PrinterConfig config;
     config.fault = FaultMode::LateReplies;
