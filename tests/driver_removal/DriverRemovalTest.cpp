@@ -83,6 +83,20 @@ TEST(RemoveDriverPackage, OnACleanSystemCompletesQuietlyAndResetsTheProfile) {
     ExpectNoLeaks(win);
 }
 
+TEST(RemoveDriverPackage, NeverDeletesAtTheDriveRootWhenADirectoryIsUnknown) {
+    FakeWindows win;
+    win.AddFile("C:\\3\\R3E.dll");
+    win.AddDirectory("C:\\vantreel_r_3a103");
+    win.AddFile("C:\\PROR3.dll");
+    win.FailCall("GetPrinterDriverDirectoryA", 1722);
+    win.FailCall("GetPrintProcessorDirectoryA", 1722);
+    RemoveDriverPackage(win, "R-3", 'E');
+    EXPECT_TRUE(win.FileExists("C:\\3\\R3E.dll"));
+    EXPECT_TRUE(win.FileExists("C:\\PROR3.dll"));
+    EXPECT_TRUE(win.DirectoryExists("C:\\vantreel_r_3a103"));
+    EXPECT_FALSE(win.journal().Contains("FindFirstFileA"));
+}
+
 TEST(RemoveDriver, RefusedSpoolerDeletionsFallBackToTheRegistryKeys) {
     FakeWindows win;
     testing::SeedInstalledDriver(win);  // the queue still uses the driver
