@@ -29,6 +29,8 @@ constexpr std::array<const char*, 4> kTools{"R3_Uninstaller.exe", "NVLogo.exe", 
 const char* PortName(int portCode) {
     static constexpr std::array<const char*, 6> kPorts{
         "COM1:", "COM2:", "COM3:", "COM4:", "LPT1:", "LPT2:"};
+    // An unknown code gives no port name, which the spooler refuses.
+    if (portCode < kPortCom1 || portCode > kPortLpt2) return "";
     return kPorts[static_cast<std::size_t>(portCode - kPortCom1)];
 }
 

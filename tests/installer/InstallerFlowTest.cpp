@@ -108,6 +108,19 @@ TEST_F(Windows2000Test, UnsupportedSystemIsRefused) {
     EXPECT_EQ(win.journal().Lines().back(), "ExitProcess(0)");
 }
 
+class WindowsXpTest : public InstallerFlowTest {
+  protected:
+    WindowsXpTest()
+        : InstallerFlowTest(FakeConfig{.version = OsVersionInfo{148, 5, 1, 2600, 2, ""}}) {}
+};
+
+TEST_F(WindowsXpTest, OldestSupportedSystemGoesOnToThePortChoice) {
+    ports.answer = 6;
+    Run();
+    EXPECT_TRUE(win.journal().Contains("PortSelectDialog()"));
+    EXPECT_TRUE(win.HasDriver("Windows x64", "Vantreel R-3"));
+}
+
 TEST(CheckInstalledVersion, ComparesTheFirstQueueOfTheDriverFieldByField) {
     struct Case {
         DWORD major, minor, build, extra;
