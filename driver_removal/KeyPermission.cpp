@@ -146,8 +146,9 @@ DWORD MergeKeyAce(WindowsServices& sys, HKEY key, const ExplicitAccess& entry) {
     return error;
 }
 
-DWORD ApplyKeyPermission(WindowsServices& sys, std::string_view keyPath, std::string_view spec) {
-    Fields fields(spec);
+DWORD ApplyKeyPermission(WindowsServices& sys, std::string_view keyPath,
+                         std::string_view permission) {
+    Fields fields(permission);
     const std::optional<std::string> change = fields.Next(':');
     DWORD mode = NOT_USED_ACCESS;
     if (change && change->size() >= 2 && UpperChar((*change)[1]) == 'P') {

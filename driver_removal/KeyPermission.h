@@ -50,7 +50,8 @@ OpenedKey OpenKeyPath(WindowsServices& sys, std::string_view keyPath);
 // Merges one entry into the key's DACL and writes the result back.
 DWORD MergeKeyAce(WindowsServices& sys, HKEY key, const winsys::ExplicitAccess& entry);
 
-DWORD ApplyKeyPermission(WindowsServices& sys, std::string_view keyPath, std::string_view spec);
+DWORD ApplyKeyPermission(WindowsServices& sys, std::string_view keyPath,
+                         std::string_view permission);
 
 // Gives Everyone full control of the key at keyPath, then deletes subKey of HKEY_LOCAL_MACHINE
 // (64-bit view). Both results are ignored: a missing key or refused change ends silently.

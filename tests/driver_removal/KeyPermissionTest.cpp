@@ -70,7 +70,7 @@ TEST_F(ApplyKeyPermissionTest, SwitchAndRightsAreCaseInsensitive) {
 
 TEST_F(ApplyKeyPermissionTest, RightsFieldGivesTheMaskEvenWhenPartlyMalformed) {
     struct Case {
-        const char* spec;
+        const char* permission;
         const char* entry;
     };
     for (const Case& c : {Case{"/PG:Users:RdWr", "(\"Users\", 0x2003F, 1, 2)"},
@@ -80,9 +80,10 @@ TEST_F(ApplyKeyPermissionTest, RightsFieldGivesTheMaskEvenWhenPartlyMalformed) {
                           Case{"/PD:Users:Wr", "(\"Users\", 0x20026, 3, 2)"},
                           Case{"/XG:Everyone:Fc", "(\"Everyone\", 0x0, 0, 2)"}}) {
         win.journal().Clear();
-        EXPECT_EQ(ApplyKeyPermission(win, kKey, c.spec), 0u) << c.spec;
-        EXPECT_EQ(BuiltEntry(), std::string("BuildExplicitAccessWithNameA") + c.entry) << c.spec;
-        EXPECT_TRUE(win.journal().Contains("SetSecurityInfo")) << c.spec;
+        EXPECT_EQ(ApplyKeyPermission(win, kKey, c.permission), 0u) << c.permission;
+        EXPECT_EQ(BuiltEntry(), std::string("BuildExplicitAccessWithNameA") + c.entry)
+            << c.permission;
+        EXPECT_TRUE(win.journal().Contains("SetSecurityInfo")) << c.permission;
     }
     ExpectNoLeaks(win);
 }
@@ -96,11 +97,11 @@ TEST_F(ApplyKeyPermissionTest, RevokeNeedsNoRightsAndRemovesTheTrustee) {
 }
 
 TEST_F(ApplyKeyPermissionTest, MalformedSpecificationsFailBeforeAnyKeyIsOpened) {
-    for (const char* spec :
+    for (const char* permission :
          {"/PG:Everyone", "/PG:Everyone:", "/PX:Everyone:Fc", "/P:Everyone:Fc", "/PG", ""}) {
         win.journal().Clear();
-        EXPECT_EQ(ApplyKeyPermission(win, kKey, spec), 87u) << spec;
-        EXPECT_EQ(win.journal().Size(), 0u) << spec;
+        EXPECT_EQ(ApplyKeyPermission(win, kKey, permission), 87u) << permission;
+        EXPECT_EQ(win.journal().Size(), 0u) << permission;
     }
 }
 
