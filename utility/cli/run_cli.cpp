@@ -1,6 +1,8 @@
 #include <fmt/format.h>
 
 #include "cli_runtime.h"
+#include "payloads.h"
+#include "status_commands.h"
 
 namespace tessaly::cli {
 namespace {
@@ -39,7 +41,8 @@ int RunCli(int argc, char** argv) {
     Runtime rt;
     CLI::App app{kDescription, "tessaly-cli"};
     app.footer(kFooter);
-    app.set_version_flag("--version", std::string("tessaly-cli ") + TESSALY_VERSION);
+    app.set_version_flag("--version", std::string("tessaly-cli ") + TESSALY_VERSION + "\n" +
+                                          payloads::Description());
     app.require_subcommand(1);
     app.fallthrough();
     auto& o = rt.options;
@@ -66,6 +69,7 @@ int RunCli(int argc, char** argv) {
 
     int exitStatus = kOk;
     AddCoreCommands(app, rt, exitStatus);
+    AddStatusCommands(app, rt, exitStatus);
 
     try {
         app.parse(argc, argv);

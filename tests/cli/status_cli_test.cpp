@@ -1,0 +1,286 @@
+// get-status, set-status and show run as a user runs them, against a virtual
+// printer on a pseudo-terminal owned by the test.
+#include <fcntl.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <nlohmann/json.hpp>
+
+#include "payloads.h"
+#include "pty_printer.h"
+#include "r3_engine.h"
+#include "status_commands.h"
+#include "status_file.h"
+
+extern char** environ;
+
+namespace tessaly {
+namespace {
+
+using ::testing::HasSubstr;
+using Bytes = std::vector<std::uint8_t>;
+
+struct Outcome {
+    int status = -1;
+    std::string out;
+    std::string err;
+    bool timedOut = false;
+};
+
+Outcome RunCli(const std::vector<std::string>& args, int limitMs = 60000) {
+    int outPipe[2], errPipe[2];
+    EXPECT_EQ(pipe(outPipe), 0);
+    EXPECT_EQ(pipe(errPipe), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    std::vector<std::string> all{TESSALY_CLI};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& a : all) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    EXPECT_EQ(posix_spawn(&pid, TESSALY_CLI, &actions, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    close(outPipe[1]);
+    close(errPipe[1]);
+    Outcome o;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+    pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+    int open = 2;
+    while (open > 0) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              deadline - std::chrono::steady_clock::now())
+                              .count();
+        if (left <= 0) {
+            o.timedOut = true;
+            kill(pid, SIGKILL);
+            break;
+        }
+        if (poll(fds, 2, static_cast<int>(left)) <= 0) continue;
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP))) continue;
+            char buf[4096];
+            const ssize_t n = read(fds[i].fd, buf, sizeof buf);
+            if (n > 0) {
+                (i == 0 ? o.out : o.err).append(buf, static_cast<std::size_t>(n));
+            } else {
+                close(fds[i].fd);
+                fds[i].fd = -1;
+                --open;
+            }
+        }
+    }
+    for (auto& f : fds)
+        if (f.fd >= 0) close(f.fd);
+    int wstatus = 0;
+    waitpid(pid, &wstatus, 0);
+    o.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+    return o;
+}
+
+Bytes Cmd(std::initializer_list<int> list) {
+    Bytes v;
+    for (int b : list) v.push_back(static_cast<std::uint8_t>(b));
+    return v;
+}
+
+const Bytes kCheck =
+    Cmd({0x1B, 0x40, 0x1B, 0x3D, 0x01, 0x1D, 0x61, 0x00, 0x1D, 0x49, 0x01, 0x1D, 0x49, 0x42});
+
+Bytes GetStatusWire() {
+    Bytes w = Cmd({0x1B, 0x40, 0x1B, 0x3D, 0x01, 0x1D, 0x49, 0x41, 0x1D, 0x28, 0x45, 0x02,
+                   0x00, 0x0C, 0x08, 0x1D, 0x49, 0x43, 0x1D, 0x61, 0x00, 0x1D, 0x49, 0x01});
+    for (int n : {2, 8, 9, 1, 10, 11, 12}) {
+        const Bytes q = Cmd({0x1D, 0x28, 0x45, 0x02, 0x00, 0x04, n});
+        w.insert(w.end(), q.begin(), q.end());
+    }
+    for (int a : {1, 2, 3, 4}) {
+        const Bytes q = Cmd({0x1D, 0x28, 0x45, 0x02, 0x00, 0x0C, a});
+        w.insert(w.end(), q.begin(), q.end());
+    }
+    w.insert(w.end(), {0x1B, 0x3D, 0x01});
+    return w;
+}
+
+bool Contains(const Bytes& haystack, const Bytes& needle) {
+    return std::search(haystack.begin(), haystack.end(), needle.begin(), needle.end()) !=
+           haystack.end();
+}
+
+struct StatusCli : ::testing::Test {
+    sim::PrinterConfig config;
+    std::unique_ptr<sim::R3Engine> engine;
+    std::unique_ptr<sim::PtyPrinter> printer;
+    std::filesystem::path dir;
+
+    void SetUp() override {
+        dir = std::filesystem::temp_directory_path() /
+              ("status-cli-" + std::to_string(::getpid()) + "-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::create_directories(dir);
+        // Font B, code page 5; two-colour; switch 12 STD.
+        config.switches[1] = 0x29;
+        config.switches[9] = 0x20;
+    }
+    void TearDown() override { std::filesystem::remove_all(dir); }
+    std::string File(const std::string& name) const { return (dir / name).string(); }
+
+    Outcome Run(std::vector<std::string> args, bool withPrinter = true) {
+        if (withPrinter) {
+            engine = std::make_unique<sim::R3Engine>(config);
+            printer = std::make_unique<sim::PtyPrinter>(*engine);
+            EXPECT_TRUE(printer->start()) << printer->error();
+            args.insert(args.begin(), {"--port", printer->slavePath()});
+        }
+        auto o = RunCli(args);
+        EXPECT_FALSE(o.timedOut) << "the command line must never hang";
+        return o;
+    }
+    Bytes AfterCheck() const {
+        const Bytes log = engine->receivedLog();
+        EXPECT_TRUE(std::equal(kCheck.begin(), kCheck.end(), log.begin()));
+        return Bytes(log.begin() + static_cast<long>(kCheck.size()), log.end());
+    }
+};
+
+TEST_F(StatusCli, GetStatusSavesAByteExactFile) {
+    const auto o = Run({"get-status", "--save", File("got.sts")});
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(AfterCheck(), GetStatusWire());
+    EXPECT_THAT(o.out, HasSubstr("Information: Success to get status of printer."));
+    EXPECT_THAT(o.out, HasSubstr("Font Type                Font B (9X24)"));
+    EXPECT_THAT(o.out, HasSubstr("Default Code Page          5 PC865 (Nordic)"));
+    EXPECT_THAT(o.out, HasSubstr("Firmware Version           VT04.20 B0312"));
+
+    PrinterSettings expected;
+    SetSwitchValue(expected.msw1, 0x08);
+    SetSwitchValue(expected.msw2, 0x29);
+    SetSwitchValue(expected.msw10, 0x20);
+    const SettingsImage image = EncodeSettings(expected);
+    std::ifstream in(File("got.sts"), std::ios::binary);
+    const Bytes file{std::istreambuf_iterator<char>(in), {}};
+    EXPECT_EQ(file, Bytes(image.begin(), image.end()));
+}
+
+TEST_F(StatusCli, GetStatusJsonCarriesTheSameContent) {
+    const auto o = Run({"get-status", "--json"});
+    ASSERT_EQ(o.status, 0) << o.err;
+    const auto j = nlohmann::json::parse(o.out);  // standard output is only JSON
+    EXPECT_EQ(j["model"], "Vantreel R-3");
+    EXPECT_EQ(j["firmwareMajor"], 4);
+    EXPECT_EQ(j["defaultCodePage"]["index"], 5);
+    EXPECT_EQ(j["buyerSet"]["name"], "STD");
+    EXPECT_EQ(j["serial"]["baud"], "19200");
+    EXPECT_EQ(j["memorySwitches"][1]["text"], "Font B (9X24)");
+    EXPECT_EQ(j["switches"]["msw10"]["bits"], "00100000");
+}
+
+TEST_F(StatusCli, WrongPrinterNameFailsWithBothMessages) {
+    config.printerName = "Other Printer";
+    const auto o = Run({"get-status"});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_THAT(o.err, HasSubstr("This printer don't match our printer name."));
+    EXPECT_THAT(o.err, HasSubstr("Don't use this program for other company product."));
+}
+
+TEST_F(StatusCli, SetStatusWritesTheFileInsideOneSetupPeriod) {
+    PrinterSettings s;
+    SetSwitchValue(s.msw1, 0x10);  // line feed on, buzzer off
+    SetCodePageIndex(s.msw2, 17);
+    s.buyerSetIndex = 1;
+    ASSERT_EQ(WriteStatusFile(File("std.sts"), s), StatusFileResult::Ok);
+    const auto o = Run({"set-status", File("std.sts")});
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_THAT(o.out, HasSubstr("Information: Success to set status of printer"));
+    const Bytes wire = AfterCheck();
+    EXPECT_TRUE(Contains(
+        wire, Cmd({0x1D, 0x28, 0x45, 0x03, 0x00, 0x01, 0x49, 0x4E, 0x1D, 0x28, 0x45, 0x0A, 0x00,
+                   0x03, 12,   '0',  '0',  '0',  '0',  '0',  '0',  '0',  '0',  0x1D, 0x28, 0x45,
+                   0x0A, 0x00, 0x03, 1,    '2',  '2',  '2',  '1',  '0',  '2',  '2',  '2'})));
+    EXPECT_TRUE(Contains(
+        wire, Cmd({0x1D, 0x28, 0x45, 0x04, 0x00, 0x02, 0x4F, 0x55, 0x54, 0x1B, 0x3D, 0x01})));
+    EXPECT_EQ(engine->memorySwitch(1), 0x10);
+    EXPECT_EQ(CodePageIndex([&] {
+                  SwitchBits b{};
+                  SetSwitchValue(b, engine->memorySwitch(2));
+                  return b;
+              }()),
+              17);
+    EXPECT_FALSE(engine->inSetupMode());
+}
+
+TEST_F(StatusCli, StandInFontNeedsYesBeforeAnythingIsWritten) {
+    if (!payloads::AnyStandIns()) GTEST_SKIP() << "built with the vendor payloads";
+    PrinterSettings s;
+    SetSwitchValue(s.msw12, 1);
+    s.buyerSetIndex = 2;
+    ASSERT_EQ(WriteStatusFile(File("kor.sts"), s), StatusFileResult::Ok);
+    const auto o = Run({"set-status", File("kor.sts")});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_THAT(o.err, HasSubstr("stand-in"));
+    EXPECT_FALSE(Contains(AfterCheck(), Cmd({0x1D, 0x28, 0x45, 0x03, 0x00, 0x01, 0x49, 0x4E})));
+}
+
+TEST_F(StatusCli, NationalSetDownloadsItsFontAfterYes) {
+    PrinterSettings s;
+    SetSwitchValue(s.msw12, 3);
+    s.msw9[1] = 1;
+    s.buyerSetIndex = 5;
+    ASSERT_EQ(WriteStatusFile(File("jap.sts"), s), StatusFileResult::Ok);
+    const auto o = Run({"--yes", "set-status", File("jap.sts")});
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_THAT(o.err, HasSubstr("Success to Change the Firmware,\n And Now Start Font Download!"));
+    EXPECT_THAT(o.out, HasSubstr("Success to Download Font!, And Reboot Printer"));
+    EXPECT_EQ(engine->memorySwitch(12), 3);
+    const auto fonts = engine->fontReceptions();
+    ASSERT_EQ(fonts.size(), 1u);
+    EXPECT_EQ(fonts[0].result, sim::FontReception::Result::Ok);
+    EXPECT_EQ(fonts[0].expected, 843782u);
+}
+
+TEST_F(StatusCli, ShowDecodesAFileWithoutAPrinter) {
+    PrinterSettings s;
+    SetSwitchValue(s.msw12, 2);
+    s.buyerSetIndex = 4;
+    ASSERT_EQ(WriteStatusFile(File("big5.sts"), s), StatusFileResult::Ok);
+    auto o = Run({"show", File("big5.sts")}, false);
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_THAT(o.out, HasSubstr("Buyer-set list entry       4 CHN-BIG5"));
+    EXPECT_THAT(o.out, HasSubstr("(not applied: national buyer set)"));
+    o = Run({"show", "--json", File("big5.sts")}, false);
+    ASSERT_EQ(o.status, 0);
+    EXPECT_EQ(nlohmann::json::parse(o.out)["buyerSetIndex"]["entry"], "CHN-BIG5");
+
+    ASSERT_EQ(WriteStatusFile(File("upper.STS"), s), StatusFileResult::Ok);
+    o = Run({"show", File("upper.STS")}, false);
+    EXPECT_EQ(o.status, 3);
+    EXPECT_THAT(o.err, HasSubstr("Wrong format files loaded."));
+    EXPECT_EQ(Run({"show", File("missing.sts")}, false).status, 3);
+    EXPECT_EQ(Run({"show"}, false).status, 2);
+}
+
+TEST(StatusTable, UnknownEntriesAreNamedAsSuch) {
+    PrinterSettings s;
+    SetCodePageIndex(s.msw2, 40);
+    SetSwitchValue(s.msw12, 9);
+    s.buyerSetIndex = 7;
+    const std::string table = cli::StatusTable(s, nullptr, nullptr, true);
+    EXPECT_THAT(table, HasSubstr("40 unknown (40)"));
+    EXPECT_THAT(table, HasSubstr("9 unknown (9)"));
+    EXPECT_THAT(table, HasSubstr("7 unknown (7)"));
+}
+
+}  // namespace
+}  // namespace tessaly
