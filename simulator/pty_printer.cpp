@@ -4,6 +4,7 @@
 #include <fmt/format.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -170,6 +171,11 @@ void PtyPrinter::serve() {
         const int ready = ::poll(fds, 2, timeout);
         if (ready < 0 && errno != EINTR) break;
         if (stopping_) break;
+        if (fds[1].revents & POLLIN) {
+            char sink[64];
+            while (::read(wake_[0], sink, sizeof sink) > 0) {
+            }
+        }
         now = clock_.now();
         engine_.tick(now);
 
@@ -197,6 +203,15 @@ void PtyPrinter::serve() {
         if ((fds[0].revents & (POLLHUP | POLLERR)) && !(fds[0].revents & POLLIN)) {
             clock_.sleep(10);  // as above
         }
+
+        int waiting = 0;
+        const bool empty = ioctl(master_, FIONREAD, &waiting) == 0 && waiting == 0;
+        {
+            std::lock_guard lock(loopMutex_);
+            ++loops_;
+            inputEmpty_ = empty;
+        }
+        loopDone_.notify_all();
     }
 
     if (dropped_) {
@@ -204,7 +219,31 @@ void PtyPrinter::serve() {
         if (master_ >= 0) ::close(master_);
         slave_ = master_ = -1;
     }
-    running_ = false;
+    {
+        std::lock_guard lock(loopMutex_);
+        running_ = false;
+    }
+    loopDone_.notify_all();
+}
+
+bool PtyPrinter::waitIdle(int timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    std::unique_lock lock(loopMutex_);
+    // The second loop to finish after this call started after it too, so it has
+    // seen everything written before the call.
+    const std::uint64_t need = loops_ + 2;
+    for (;;) {
+        if (!running_) return true;
+        if (loops_ >= need && inputEmpty_) return true;
+        const std::uint64_t target = std::max(need, loops_ + 1);
+        lock.unlock();
+        const char byte = 0;
+        [[maybe_unused]] const auto ignored = ::write(wake_[1], &byte, 1);
+        lock.lock();
+        if (!loopDone_.wait_until(lock, deadline, [&] { return loops_ >= target || !running_; })) {
+            return false;
+        }
+    }
 }
 
 }  // namespace tessaly::sim

@@ -1,6 +1,9 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -28,6 +31,10 @@ class PtyPrinter {
     bool start();
     // Stops serving, joins the thread, closes the terminal and removes the link.
     void stop();
+    // Waits (at most timeoutMs) until everything a client has written so far has
+    // been handed to the engine. A client that writes and exits at once otherwise
+    // races the server thread; call this before inspecting the engine.
+    bool waitIdle(int timeoutMs = 2000);
 
     bool running() const { return running_; }
     // True once the engine's link dropped (Disconnect fault) and the terminal closed.
@@ -54,6 +61,12 @@ class PtyPrinter {
     std::atomic<bool> running_{false};
     std::atomic<bool> stopping_{false};
     std::atomic<bool> dropped_{false};
+
+    // Progress of the server loop, for waitIdle.
+    std::mutex loopMutex_;
+    std::condition_variable loopDone_;
+    std::uint64_t loops_ = 0;
+    bool inputEmpty_ = false;
 };
 
 }  // namespace tessaly::sim

@@ -107,6 +107,26 @@ TEST(PtyPrinter, ServesOneClientAfterAnother) {
     EXPECT_EQ(second.receive(14), Framed("Vantreel R-3"));
 }
 
+TEST(PtyPrinter, WaitIdleSeesEverythingAClientWroteBeforeExiting) {
+    R3Engine engine;
+    PtyPrinter printer(engine);
+    ASSERT_TRUE(printer.start()) << printer.error();
+    Bytes expected;
+    for (int round = 0; round < 20; ++round) {
+        Bytes chunk(100 + static_cast<std::size_t>(round) * 97,
+                    static_cast<std::uint8_t>('a' + round));
+        chunk.push_back('\n');
+        {
+            Client client(printer.slavePath());
+            ASSERT_TRUE(client.send(chunk));
+        }
+        expected.insert(expected.end(), chunk.begin(), chunk.end());
+        ASSERT_TRUE(printer.waitIdle());
+        ASSERT_EQ(engine.receivedLog().size(), expected.size()) << "round " << round;
+    }
+    EXPECT_EQ(engine.receivedLog(), expected);
+}
+
 TEST(PtyPrinter, LateRepliesArriveAfterTheirDelayInRealTime) {
     PrinterConfig config;
     config.fault = FaultMode::LateReplies;
