@@ -1,0 +1,128 @@
+// Tessaly: the settings utility of the Vantreel R-3 receipt printer.
+//
+//   Tessaly                      the utility
+//   Tessaly --virtual-printer    with a built-in virtual R-3 on a pseudo-terminal,
+//                                offered first in the serial port list
+//   Tessaly --virtual-printer --screenshots DIR
+//                                walks through the dialogs by itself and saves a
+//                                picture of each in DIR (for machines without a
+//                                display, run it under Xvfb)
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QDir>
+#include <QFile>
+#include <QTextStream>
+#include <cstdio>
+#include <memory>
+
+#include "app_icon.h"
+#include "diversion_safety_net.h"
+#include "main_dialog.h"
+#include "main_dialog_view.h"
+#include "operation_worker.h"
+#include "port_catalog.h"
+#include "pty_printer.h"
+#include "qt_notifier.h"
+#include "r3_engine.h"
+#include "screenshot_tour.h"
+#include "ui_script.h"
+
+namespace {
+
+struct VirtualPrinter {
+    tessaly::sim::R3Engine engine;
+    tessaly::sim::PtyPrinter pty{engine};
+    ~VirtualPrinter() { pty.stop(); }
+};
+
+void SavePaper(const tessaly::sim::R3Engine& engine, const QString& folder) {
+    QFile file(QDir(folder).filePath(QStringLiteral("virtual-printer-paper.txt")));
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) return;
+    QTextStream out(&file);
+    for (const auto& line : engine.paper()) out << QString::fromStdString(line) << '\n';
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    using namespace tessaly;
+    using namespace tessaly::ui;
+    using namespace tessaly::ui::qt;
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Tessaly"));
+    QApplication::setApplicationVersion(QStringLiteral("1.0.0"));
+    QApplication::setDesktopFileName(QStringLiteral("tessaly"));
+    QApplication::setWindowIcon(AppIcon());
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Settings utility of the Vantreel R-3"));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption virtualOption(
+        QStringLiteral("virtual-printer"),
+        QStringLiteral(
+            "Start a virtual R-3 on a pseudo-terminal and offer it first in the port list."));
+    const QCommandLineOption screenshotOption(
+        QStringLiteral("screenshots"),
+        QStringLiteral(
+            "Walk through the dialogs by itself and save a picture of each in <folder>."),
+        QStringLiteral("folder"));
+    parser.addOption(virtualOption);
+    parser.addOption(screenshotOption);
+    parser.process(app);
+
+    // Paused print queues are resumed however the program ends.
+    InstallDiversionSafetyNet();
+
+    std::unique_ptr<VirtualPrinter> printer;
+    std::vector<std::string> extraPorts;
+    if (parser.isSet(virtualOption)) {
+        printer = std::make_unique<VirtualPrinter>();
+        if (!printer->pty.start()) {
+            std::fprintf(stderr, "The built-in virtual printer could not start: %s\n",
+                         printer->pty.error().c_str());
+            return 1;
+        }
+        extraPorts.push_back(printer->pty.slavePath());
+        std::printf("Virtual R-3 on %s\n", printer->pty.slavePath().c_str());
+        std::fflush(stdout);
+    }
+
+    OperationWorker worker;
+    QtNotifier notifier;
+    SystemPortCatalog catalog(extraPorts);
+    int status = 0;
+    {
+        MainDialog logic(
+            MainDialogDeps{SystemClock::instance(), notifier, worker, catalog, {}, nullptr});
+        logic.Initialize();
+        MainDialogView view(logic, worker, notifier);
+        notifier.setParentWindow(&view);
+
+        UiScript script;
+        if (parser.isSet(screenshotOption)) {
+            const QString folder = QDir(parser.value(screenshotOption)).absolutePath();
+            if (!printer) {
+                std::fprintf(stderr, "--screenshots needs --virtual-printer\n");
+                return 2;
+            }
+            AddScreenshotTour(script, view, folder);
+            script.start([&](const QString& failure) {
+                if (failure.isEmpty()) {
+                    std::printf("Screenshots saved in %s\n", qPrintable(folder));
+                } else {
+                    std::fprintf(stderr, "The screenshot tour stopped at: %s\n",
+                                 qPrintable(failure));
+                    status = 3;
+                }
+                SavePaper(printer->engine, folder);
+                view.reject();
+            });
+        }
+        view.exec();
+        worker.WaitIdle(60000);
+    }
+    return status;
+}

@@ -1,0 +1,75 @@
+#pragma once
+
+#include <QComboBox>
+#include <QDialog>
+#include <QPushButton>
+#include <QRadioButton>
+#include <array>
+#include <functional>
+
+#include "main_dialog.h"
+
+namespace tessaly::ui::qt {
+
+class BusyInputFilter;
+class OperationWorker;
+class QtNotifier;
+
+// The main connection dialog: binds its controls to MainDialog. The About box,
+// which lives in the system menu on the original platform, is on F1 and in the
+// window's context menu here.
+class MainDialogView final : public QDialog {
+    Q_OBJECT
+  public:
+    struct Controls {
+        QComboBox* model = nullptr;
+        std::array<QRadioButton*, 3> interfaces{};
+        QComboBox* port = nullptr;
+        QComboBox* baud = nullptr;
+        QComboBox* dataBits = nullptr;
+        QComboBox* parity = nullptr;
+        QComboBox* stopBits = nullptr;
+        QComboBox* flowControl = nullptr;
+        QPushButton* checkCommunication = nullptr;
+        QPushButton* selfTest = nullptr;
+        QPushButton* runManager = nullptr;
+        QPushButton* commandEditor = nullptr;
+        QPushButton* exit = nullptr;
+    };
+
+    MainDialogView(MainDialog& logic, OperationWorker& worker, QtNotifier& notifier,
+                   QWidget* parent = nullptr);
+    ~MainDialogView() override;
+
+    const Controls& controls() const { return c_; }
+    MainDialog& logic() { return logic_; }
+
+    // Opens the printer status dialog over the connection; set by the program.
+    std::function<void(MainDialogView&)> openStatusDialog;
+    // Called with every dialog this one opens, once it is shown (for the
+    // screenshot tour).
+    std::function<void(QDialog&)> onDialogOpened;
+
+    void showAbout();
+    void openCommandEditor();
+
+  public slots:
+    void done(int result) override;
+
+  private:
+    void build();
+    void refresh();
+    void fillCombo(QComboBox* combo, const std::vector<std::string>& entries);
+    void runModal(QDialog& dialog);
+
+    MainDialog& logic_;
+    OperationWorker& worker_;
+    QtNotifier& notifier_;
+    Controls c_;
+    BusyInputFilter* busyFilter_ = nullptr;
+    bool refreshing_ = false;
+    bool closeRequested_ = false;
+    int closeResult_ = 0;
+};
+
+}  // namespace tessaly::ui::qt

@@ -1,0 +1,152 @@
+#include "screenshot_tour.h"
+
+#include <QDir>
+#include <QFileDialog>
+#include <QMessageBox>
+
+#include "about_dialog_view.h"
+#include "command_test_editor_view.h"
+#include "main_dialog_view.h"
+#include "operation_worker.h"
+#include "selector_views.h"
+#include "ui_script.h"
+
+namespace tessaly::ui::qt {
+namespace {
+
+bool Save(QWidget* widget, const QString& folder, const QString& name) {
+    return widget->grab().save(QDir(folder).filePath(name + ".png"));
+}
+
+// Saves the message box on top and answers it with its first button.
+UiScript::Step AnswerMessage(const QString& folder, const QString& name) {
+    return [folder, name] {
+        auto* box = UiScript::top<QMessageBox>();
+        if (!box || !box->isVisible()) return false;
+        Save(box, folder, name);
+        box->buttons().front()->click();
+        return true;
+    };
+}
+
+template <typename T>
+UiScript::Step WhenOnTop(std::function<void(T&)> action) {
+    return [action] {
+        T* dialog = UiScript::top<T>();
+        if (!dialog || !dialog->isVisible()) return false;
+        action(*dialog);
+        return true;
+    };
+}
+
+}  // namespace
+
+void AddScreenshotTour(UiScript& s, MainDialogView& view, const QString& folder) {
+    QDir().mkpath(folder);
+    const auto& c = view.controls();
+    auto idle = [&view] { return !view.logic().busy(); };
+
+    s.add("main dialog", [&view, folder] { return Save(&view, folder, "01-main-dialog"); });
+    s.add("choose USB", [c] {
+        UiScript::pressLater(c.interfaces[2]);
+        return true;
+    });
+    s.add("no USB printer message", AnswerMessage(folder, "02-no-usb-printer"));
+    s.add("choose PARALLEL", [c, &view, folder] {
+        c.interfaces[1]->click();
+        return Save(&view, folder, "03-parallel-chosen");
+    });
+    s.add("back to SERIAL", [c] {
+        c.interfaces[0]->click();
+        c.port->setCurrentIndex(0);
+        UiScript::pressLater(c.checkCommunication);
+        return true;
+    });
+    s.add("connection message", AnswerMessage(folder, "04-check-communication-message"));
+    s.add("connected", [&view, idle, folder] {
+        return view.logic().connected() && idle() && Save(&view, folder, "05-connected");
+    });
+    s.add("self test", [c, &view, folder] {
+        c.selfTest->click();
+        return Save(&view, folder, "06-during-self-test");
+    });
+    s.add("self test done", idle);
+    s.add("about", [&view] {
+        QTimer::singleShot(0, &view, [&view] { view.showAbout(); });
+        return true;
+    });
+    s.add("about box", WhenOnTop<AboutDialogView>([folder](AboutDialogView& d) {
+              Save(&d, folder, "07-about");
+              d.accept();
+          }));
+    s.add("open the editor", [c] {
+        UiScript::pressLater(c.commandEditor);
+        return true;
+    });
+    s.add("editor", WhenOnTop<CommandTestEditorView>([folder](CommandTestEditorView& e) {
+              Save(&e, folder, "08-command-test-editor");
+              for (const char* name : {"Font A", "Center Alignment"}) e.button(name)->click();
+              e.boldBox()->click();
+              e.button("Feed")->click();
+              UiScript::pressLater(e.button("Line Spacing"));
+          }));
+    s.add("line spacing", WhenOnTop<SelectRangeView>([folder](SelectRangeView& d) {
+              d.number()->stepBy(24);
+              Save(&d, folder, "09-select-range");
+              d.okButton()->click();
+          }));
+    s.add("select codepage", [] {
+        auto* e = UiScript::top<CommandTestEditorView>();
+        if (!e) return false;
+        UiScript::pressLater(e->button("Select Codepage"));
+        return true;
+    });
+    s.add("codepage list", WhenOnTop<SelectCodepageView>([folder](SelectCodepageView& d) {
+              d.list()->setCurrentIndex(6);
+              Save(&d, folder, "10-select-codepage");
+              d.okButton()->click();
+          }));
+    s.add("nv image", [] {
+        auto* e = UiScript::top<CommandTestEditorView>();
+        if (!e) return false;
+        UiScript::pressLater(e->button("Print NV Image"));
+        return true;
+    });
+    s.add("address", WhenOnTop<SelectAddressView>([folder](SelectAddressView& d) {
+              Save(&d, folder, "11-select-address");
+              d.okButton()->click();
+          }));
+    s.add("write", [folder] {
+        auto* e = UiScript::top<CommandTestEditorView>();
+        if (!e) return false;
+        e->commandBox()->appendPlainText(QStringLiteral("54 65 73 73 61 6c 79 0a"));
+        e->button("Write Command")->click();
+        return Save(e, folder, "12-editor-with-commands");
+    });
+    s.add("print test string", [] {
+        auto* e = UiScript::top<CommandTestEditorView>();
+        if (!e || e->logic().busy()) return false;
+        e->button("Print Test String")->click();
+        return true;
+    });
+    s.add("save", [] {
+        auto* e = UiScript::top<CommandTestEditorView>();
+        if (!e || e->logic().busy()) return false;
+        UiScript::pressLater(e->button("Save"));
+        return true;
+    });
+    s.add("save dialog", WhenOnTop<QFileDialog>([folder](QFileDialog& d) {
+              Save(&d, folder, "13-save-dialog");
+              d.reject();
+          }));
+    s.add("save cancelled message", AnswerMessage(folder, "14-save-cancelled"));
+    s.add("close the editor", [] {
+        auto* e = UiScript::top<CommandTestEditorView>();
+        if (!e) return false;
+        e->button("Close")->click();
+        return true;
+    });
+    s.add("editor closed", [&view] { return UiScript::top<QDialog>() == &view; });
+}
+
+}  // namespace tessaly::ui::qt
