@@ -259,39 +259,39 @@ R3Engine::Parse R3Engine::parseCommand(std::int64_t now) {
                 resetModes();
                 return done("ESC @ initialise");
             case '2':
-                lineSpacing_ = 0;
+                modes_.lineSpacing = 0;
                 return done("ESC 2 default line spacing");
             case '=':
                 if (need(3)) return Parse::NeedMore;
-                peripheralSelected_ = (c[2] & 1) != 0;
+                modes_.peripheralSelected = (c[2] & 1) != 0;
                 return done(fmt::format("ESC = {} select peripheral", c[2]));
             case '!':
                 if (need(3)) return Parse::NeedMore;
-                printMode_ = c[2];
+                modes_.printMode = c[2];
                 return done(
                     fmt::format("ESC ! {} print mode (font {})", c[2], (c[2] & 1) ? 'B' : 'A'));
             case 'E':
                 if (need(3)) return Parse::NeedMore;
-                bold_ = (c[2] & 1) != 0;
-                return done(fmt::format("ESC E {} bold {}", c[2], bold_ ? "on" : "off"));
+                modes_.bold = (c[2] & 1) != 0;
+                return done(fmt::format("ESC E {} bold {}", c[2], modes_.bold ? "on" : "off"));
             case '-':
                 if (need(3)) return Parse::NeedMore;
-                underline_ = c[2];
+                modes_.underline = c[2];
                 return done(fmt::format("ESC - {} underline", c[2]));
             case 'a':
                 if (need(3)) return Parse::NeedMore;
-                alignment_ = c[2];
+                modes_.alignment = c[2];
                 return done(fmt::format("ESC a {} alignment {}", c[2],
                                         (c[2] % 48) == 0   ? "left"
                                         : (c[2] % 48) == 1 ? "centre"
                                                            : "right"));
             case 't':
                 if (need(3)) return Parse::NeedMore;
-                codeTable_ = c[2];
+                modes_.codeTable = c[2];
                 return done(fmt::format("ESC t {} code table", c[2]));
             case '3':
                 if (need(3)) return Parse::NeedMore;
-                lineSpacing_ = c[2];
+                modes_.lineSpacing = c[2];
                 return done(fmt::format("ESC 3 {} line spacing", c[2]));
             case 'J': {
                 if (need(3)) return Parse::NeedMore;
@@ -365,7 +365,7 @@ R3Engine::Parse R3Engine::parseCommand(std::int64_t now) {
             }
             case 'a':
                 if (need(3)) return Parse::NeedMore;
-                statusBack_ = c[2];
+                modes_.statusBack = c[2];
                 return done(fmt::format("GS a {} automatic status back", c[2]));
             case 'V': {
                 if (need(3)) return Parse::NeedMore;
@@ -768,21 +768,19 @@ void R3Engine::event(EngineEvent::Kind kind, std::string text, std::vector<std::
 }
 
 void R3Engine::resetModes() {
+    // ESC @ leaves the peripheral selection and status back as they were.
     line_.clear();
-    printMode_ = 0;
-    bold_ = false;
-    underline_ = 0;
-    alignment_ = 0;
-    codeTable_ = 0;
-    lineSpacing_ = 0;
+    const TextModes kept = modes_;
+    modes_ = TextModes{};
+    modes_.peripheralSelected = kept.peripheralSelected;
+    modes_.statusBack = kept.statusBack;
 }
 
 void R3Engine::restart(std::int64_t now) {
     resetModes();
+    modes_ = TextModes{};
     command_.clear();
     skipRemaining_ = 0;
-    statusBack_ = 0;
-    peripheralSelected_ = true;
     ++restarts_;
     restartUntil_ = now + config_.restartMs;
     note(fmt::format("restarting with the new settings ({} ms)", config_.restartMs), now);
@@ -855,6 +853,11 @@ std::vector<std::string> R3Engine::paper() const {
 std::vector<FontReception> R3Engine::fontReceptions() const {
     std::lock_guard lock(mutex_);
     return fonts_;
+}
+
+TextModes R3Engine::textModes() const {
+    std::lock_guard lock(mutex_);
+    return modes_;
 }
 
 int R3Engine::selfTestCount() const {

@@ -105,6 +105,18 @@ struct FontReception {
 };
 const char* FontResultName(FontReception::Result result);
 
+// Print and link modes as the last commands set them.
+struct TextModes {
+    std::uint8_t printMode = 0;      // ESC ! n (bit 0: font B)
+    bool bold = false;               // ESC E n
+    std::uint8_t underline = 0;      // ESC - n
+    std::uint8_t alignment = 0;      // ESC a n
+    std::uint8_t codeTable = 0;      // ESC t n
+    std::uint8_t lineSpacing = 0;    // ESC 3 n; 0 = default (ESC 2)
+    bool peripheralSelected = true;  // ESC = n
+    std::uint8_t statusBack = 0;     // GS a n
+};
+
 // One entry of the printer's activity log, for programs that show what it does.
 struct EngineEvent {
     enum class Kind { Received, Command, Paper, Reply, Note };
@@ -146,6 +158,7 @@ class R3Engine {
     std::vector<std::uint8_t> receivedLog() const;  // every byte received (capped)
     std::vector<std::string> paper() const;         // printed lines, feeds, cuts
     std::vector<FontReception> fontReceptions() const;
+    TextModes textModes() const;  // reset by ESC @ and by a restart
     int selfTestCount() const;
     int restartCount() const;
     std::vector<std::string> commandNames() const;  // decoded commands, in order
@@ -201,16 +214,8 @@ class R3Engine {
     bool inFont_ = false;
     std::int64_t fontLastByte_ = 0;
 
-    // Text modes, as last set (reset by ESC @ and by a restart).
-    std::uint8_t printMode_ = 0;
-    bool bold_ = false;
-    std::uint8_t underline_ = 0;
-    std::uint8_t alignment_ = 0;
-    std::uint8_t codeTable_ = 0;
-    std::uint8_t lineSpacing_ = 0;  // 0 = default
-    bool peripheralSelected_ = true;
-    bool lineMismatch_ = false;
-    std::uint8_t statusBack_ = 0;
+    TextModes modes_;
+    bool lineMismatch_ = false;  // the host's serial line settings differ
 
     struct Pending {
         std::int64_t readyAt;

@@ -288,6 +288,27 @@ TEST(R3EnginePaper, CannedCommandsConsumeTheirArgumentsAndTextReachesPaper) {
     EXPECT_THAT(names[4], HasSubstr("drawer kick"));
 }
 
+TEST(R3EnginePaper, ModeCommandsSetTheirModesAndInitialiseResetsThem) {
+    R3Engine engine;
+    Exchange(engine, B({0x1B, 0x21, 0x01, 0x1B, 0x45, 0x01, 0x1B, 0x2D, 0x01, 0x1B, 0x61, 0x02,
+                        0x1B, 0x74, 0x10, 0x1B, 0x33, 0xC8, 0x1D, 0x61, 0x00, 0x1B, 0x3D, 0x00}));
+    TextModes m = engine.textModes();
+    EXPECT_EQ(m.printMode, 1);
+    EXPECT_TRUE(m.bold);
+    EXPECT_EQ(m.underline, 1);
+    EXPECT_EQ(m.alignment, 2);
+    EXPECT_EQ(m.codeTable, 0x10);
+    EXPECT_EQ(m.lineSpacing, 0xC8);
+    EXPECT_FALSE(m.peripheralSelected);
+    Exchange(engine, B({0x1B, 0x40}));
+    m = engine.textModes();
+    EXPECT_EQ(m.printMode, 0);
+    EXPECT_FALSE(m.bold);
+    EXPECT_EQ(m.alignment, 0);
+    EXPECT_EQ(m.lineSpacing, 0);
+    EXPECT_FALSE(m.peripheralSelected) << "ESC @ does not touch the peripheral selection";
+}
+
 TEST(R3EnginePaper, PrintTestStringGivesTwoLines) {
     R3Engine engine;
     Exchange(engine, Concat({Text("Command Test String Line1\r\nCommand Test String Line2"),
