@@ -80,7 +80,8 @@ TEST_F(UsbPrinters, TheListedEntryOpensWritesAndReadsWithinTheTimeout) {
     ASSERT_TRUE(port.Setup(Named(FindUsbPrinters().at(0))));
     EXPECT_EQ(port.type(), PortType::Usb);
     ASSERT_TRUE(port.Open(0)) << port.LastError();
-    EXPECT_TRUE(port.Open(0));  // already open
+    EXPECT_TRUE(port.Open(0));            // already open
+    EXPECT_GE(port.NotificationFd(), 0);  // for the caller's event loop
 
     EXPECT_EQ(WriteText(port, "\x1b@hello"), 7u);
     EXPECT_EQ(Drain(printer, 7), "\x1b@hello");

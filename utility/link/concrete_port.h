@@ -24,6 +24,12 @@ class ConcretePort {
     // Why the last Setup, Open, Write or Read failed, phrased for the user with
     // what to do about it; empty when nothing failed or nothing more is known.
     virtual std::string LastError() const { return {}; }
+
+    // Ports that follow their device coming and going (USB) expose a descriptor
+    // that becomes readable when notices are pending; an event loop then calls
+    // HandleDeviceEvents. -1 and nothing to do for the others.
+    virtual int NotificationFd() const { return -1; }
+    virtual void HandleDeviceEvents() {}
 };
 
 }  // namespace tessaly

@@ -51,6 +51,12 @@ class PrinterPort {
     bool IsOpen() const { return port_ && port_->IsOpen(); }
     // The concrete port's explanation of its last failure (empty if none).
     std::string LastError() const;
+    // For an event loop: readable when the concrete port has device notices to
+    // handle (USB unplug and return), -1 when it has none to give.
+    int NotificationFd() const { return port_ ? port_->NotificationFd() : -1; }
+    void HandleDeviceEvents() {
+        if (port_) port_->HandleDeviceEvents();
+    }
 
   private:
     PortFactory factory_;

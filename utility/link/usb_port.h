@@ -45,9 +45,9 @@ class UsbPort final : public ConcretePort {
     // The node in use: the one set up, or where the printer came back.
     std::string devicePath() const;
     // Readable when device notices are pending; -1 when the port is not open.
-    int NotificationFd() const;
+    int NotificationFd() const override;
     // Handles every pending notice without waiting.
-    void HandleDeviceEvents();
+    void HandleDeviceEvents() override;
 
   private:
     bool ReopenLocked();
