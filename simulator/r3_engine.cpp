@@ -145,10 +145,20 @@ std::size_t R3Engine::receive(const std::uint8_t* data, std::size_t n, std::int6
         const std::size_t room = std::min(accepted, kMaxLog - log_.size());
         log_.insert(log_.end(), data, data + room);
     }
-    event(EngineEvent::Kind::Received,
-          accepted > kEventBytes ? fmt::format("{} bytes, first {} shown", accepted, kEventBytes)
-                                 : std::string(),
-          std::vector<std::uint8_t>(data, data + std::min(accepted, kEventBytes)), nowMs);
+    if (inFont_ && accepted <= fonts_.back().expected - fonts_.back().received) {
+        // Font data is summarised: a payload is a megabyte of it.
+        const FontReception& font = fonts_.back();
+        event(EngineEvent::Kind::Received,
+              fmt::format("{} bytes of font data, {} of {} so far", accepted,
+                          font.received + accepted, font.expected),
+              {}, nowMs);
+    } else {
+        event(EngineEvent::Kind::Received,
+              accepted > kEventBytes
+                  ? fmt::format("{} bytes, first {} shown", accepted, kEventBytes)
+                  : std::string(),
+              std::vector<std::uint8_t>(data, data + std::min(accepted, kEventBytes)), nowMs);
+    }
 
     std::vector<std::uint8_t> garbled;
     if (lineMismatch_) {

@@ -122,7 +122,7 @@ struct EngineEvent {
     enum class Kind { Received, Command, Paper, Reply, Note };
     Kind kind;
     std::int64_t timeMs;
-    std::string text;                 // command name, paper line or note
+    std::string text;                 // command name, paper line, note or summary
     std::vector<std::uint8_t> bytes;  // received or replied bytes
 };
 

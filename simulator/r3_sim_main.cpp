@@ -119,7 +119,11 @@ void PrintEvents(std::vector<EngineEvent> events, std::int64_t origin) {
         const double seconds = static_cast<double>(e.timeMs - origin) / 1000.0;
         switch (e.kind) {
             case EngineEvent::Kind::Received:
-                PrintHex(seconds, "rx", e.bytes, e.text);
+                if (e.bytes.empty()) {
+                    fmt::print("{:9.3f} rx ({})\n", seconds, e.text);
+                } else {
+                    PrintHex(seconds, "rx", e.bytes, e.text);
+                }
                 break;
             case EngineEvent::Kind::Reply:
                 PrintHex(seconds, "tx", e.bytes, "");

@@ -226,6 +226,11 @@ TEST(R3EngineFont, ExactCountInBlocksIsOkAndPrintsNothing) {
     EXPECT_EQ(fonts[0].result, FontReception::Result::Ok);
     EXPECT_EQ(fonts[0].received, 10000u);
     EXPECT_TRUE(engine.paper().empty()) << "payload bytes are not text";
+    // The log keeps every byte; the activity events only summarise font data.
+    EXPECT_EQ(engine.receivedLog(), payload);
+    std::size_t shownBytes = 0;
+    for (const auto& e : engine.takeEvents()) shownBytes += e.bytes.size();
+    EXPECT_LT(shownBytes, 400u);
     // Commands after the payload work again.
     EXPECT_EQ(Exchange(engine, B({0x1D, 0x49, 0x01}), now), B({0x20}));
 }
