@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Renders Tessaly's dialogs to PNG files for review: starts Tessaly with its
+# built-in virtual printer, lets it walk through the connection check, the self
+# test, the About box, the command test editor, its pickers and file dialog, and
+# saves a picture of each window. Without a display it runs under Xvfb.
+#
+#   scripts/screenshots.sh [FOLDER]      (default: ./screenshots)
+#
+# TESSALY=/path/to/Tessaly selects the program; otherwise the first one found in
+# the usual build folders or on PATH is used.
+set -euo pipefail
+
+folder=${1:-screenshots}
+root=$(cd "$(dirname "$0")/.." && pwd)
+
+program=${TESSALY:-}
+if [[ -z $program ]]; then
+    for candidate in "$root"/build/utility/ui/qt/Tessaly "$root"/build-*/utility/ui/qt/Tessaly; do
+        if [[ -x $candidate ]]; then program=$candidate; break; fi
+    done
+fi
+if [[ -z $program ]]; then program=$(command -v Tessaly || true); fi
+if [[ -z $program || ! -x $program ]]; then
+    echo "Tessaly not found: build it (cmake --build <dir> --target Tessaly) or set TESSALY" >&2
+    exit 1
+fi
+
+mkdir -p "$folder"
+folder=$(cd "$folder" && pwd)
+run=("$program" --virtual-printer --screenshots "$folder")
+if [[ -n ${DISPLAY:-} ]]; then
+    "${run[@]}"
+elif command -v xvfb-run >/dev/null; then
+    xvfb-run -a -s "-screen 0 1280x1024x24" "${run[@]}"
+else
+    echo "No display and no xvfb-run: using Qt's offscreen platform" >&2
+    QT_QPA_PLATFORM=offscreen "${run[@]}"
+fi
+echo "Pictures:"
+ls -1 "$folder"

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QTest>
+#include <QTimer>
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace tessaly::ui::qt::testing {
+
+// Acts on the next modal dialog of type T as soon as it shows. Install it before
+// the click that opens the dialog: that click only returns once the dialog ends.
+template <typename T>
+void WhenModal(std::function<void(T&)> act) {
+    auto* timer = new QTimer;
+    timer->setInterval(5);
+    QObject::connect(timer, &QTimer::timeout, [timer, act] {
+        T* widget = qobject_cast<T*>(QApplication::activeModalWidget());
+        if (!widget || !widget->isVisible()) return;
+        timer->stop();
+        timer->deleteLater();
+        act(*widget);
+    });
+    timer->start();
+}
+
+struct ShownMessage {
+    QString text;
+    QString title;
+    QMessageBox::Icon icon;
+    QMessageBox::StandardButtons buttons;
+};
+
+// Records the next `count` message boxes and answers each with `answer` (or its
+// first button when the box has no such button).
+inline void AnswerMessages(std::shared_ptr<std::vector<ShownMessage>> log, int count,
+                           QMessageBox::StandardButton answer = QMessageBox::Ok) {
+    if (count <= 0) return;
+    WhenModal<QMessageBox>([log, count, answer](QMessageBox& box) {
+        log->push_back({box.text(), box.windowTitle(), box.icon(), box.standardButtons()});
+        AnswerMessages(log, count - 1, answer);
+        QAbstractButton* button = box.button(answer);
+        (button ? button : box.buttons().front())->click();
+    });
+}
+
+}  // namespace tessaly::ui::qt::testing
