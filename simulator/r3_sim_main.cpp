@@ -214,7 +214,8 @@ int main(int argc, char** argv) {
         ->type_name("MS")
         ->capture_default_str();
     app.add_option("--state", config.stateFile,
-                   "Load memory switches from FILE and save them after each setup period")
+                   "Load memory switches from FILE (they win over --switch) and save them after "
+                   "each setup period")
         ->type_name("FILE");
     app.add_option("--link", linkPath, "Make a symbolic link PATH to the terminal")
         ->type_name("PATH");
