@@ -235,7 +235,7 @@ bool PtyPrinter::waitIdle(int timeoutMs) {
     for (;;) {
         if (!running_) return true;
         if (loops_ >= need && inputEmpty_) return true;
-        const std::uint64_t target = std::max(need, loops_ + 1);
+        const std::uint64_t target = loops_ + 1;  // one wake-up, one loop
         lock.unlock();
         const char byte = 0;
         [[maybe_unused]] const auto ignored = ::write(wake_[1], &byte, 1);
