@@ -245,6 +245,23 @@ TEST(PacingEngine, DeliversOneEventAtATimeInDueOrder) {
     EXPECT_TRUE(engine.idle());
 }
 
+TEST(PacingEngine, ALateEventDoesNotDelayTheChainItStarts) {
+    VirtualClock clock;
+    PacingEngine engine(clock);
+    std::vector<std::pair<int, std::int64_t>> events;
+    engine.startTimer(1, 10);
+    engine.startTimer(2, 10);
+    engine.run([&](int id) {
+        events.emplace_back(id, clock.now());
+        engine.stopTimer(id);
+        if (id == 1) clock.sleep(5);  // holds back timer 2, due at the same time
+        if (id == 2 && events.size() < 4) engine.startTimer(2, 10);
+    });
+    // Timer 2 was delivered 5 ms late; its next event keeps the 10 ms grid.
+    EXPECT_THAT(events, ElementsAre(std::pair{1, 10}, std::pair{2, 15}, std::pair{2, 20},
+                                    std::pair{2, 30}));
+}
+
 TEST(PacingEngine, CancelStopsTheRunAndKeepsTheTimers) {
     VirtualClock clock;
     PacingEngine engine(clock);

@@ -21,12 +21,16 @@ class TimerControl {
 
 // Timers without a window system: run() delivers the due events on the calling
 // thread, strictly one at a time (a handler may start and stop timers, never
-// sees a second event while it runs), sleeping on the clock between them. Due
-// times are absolute, so a periodic timer does not drift by the time its
-// handlers take.
+// sees a second event while it runs), sleeping on the clock between them.
+//
+// Due times are absolute, kept in microseconds (the system clock is read at that
+// resolution), so a periodic timer does not drift by the time its handlers take.
+// A timer started from inside a handler is due one period after the event being
+// handled was due plus the handler's own time: the delay with which that event
+// was delivered is not added again, so a chain of events keeps its pace.
 class PacingEngine final : public TimerControl {
   public:
-    explicit PacingEngine(Clock& clock) : clock_(clock) {}
+    explicit PacingEngine(Clock& clock);
 
     void startTimer(int id, std::uint32_t periodMs) override;
     void stopTimer(int id) override;
@@ -47,11 +51,17 @@ class PacingEngine final : public TimerControl {
     struct Timer {
         int id;
         std::uint32_t periodMs;
-        std::int64_t due;
+        std::int64_t dueUs;
         std::uint64_t order;  // start order, to break ties between equal due times
     };
 
+    std::int64_t NowUs() const;
+    void SleepUs(std::int64_t us);
+
     Clock& clock_;
+    bool systemTime_;
+    std::int64_t lateUs_ = 0;  // how late the event being handled was delivered
+    bool dispatching_ = false;
     mutable std::mutex mutex_;
     std::vector<Timer> timers_;
     std::uint64_t started_ = 0;

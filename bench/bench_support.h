@@ -1,0 +1,111 @@
+#pragma once
+
+#include <sys/resource.h>
+#include <time.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+
+#include "clock.h"
+#include "concrete_port.h"
+#include "notifier.h"
+#include "printer_port.h"
+#include "status_view.h"
+
+namespace tessaly::bench {
+
+// Real time, counting every fixed wait the protocol asks for.
+class CountingClock final : public Clock {
+  public:
+    void sleep(std::uint32_t ms) override {
+        slept += ms;
+        SystemClock::instance().sleep(ms);
+    }
+    std::int64_t now() override { return SystemClock::instance().now(); }
+    std::int64_t slept = 0;
+};
+
+// The platform port, with the time each read may take by the port's own rules:
+// a read that brings nothing waits its total time-out (100 ms + 10 ms per byte);
+// one that brings fewer bytes than asked ends 10 ms after the last byte.
+struct ReadAccount {
+    std::int64_t prescribedMs = 0;
+    std::int64_t reads = 0;
+    std::int64_t emptyReads = 0;
+    double writeMs = 0;  // time spent inside writes
+};
+
+class AccountingPort final : public ConcretePort {
+  public:
+    AccountingPort(std::unique_ptr<ConcretePort> inner, ReadAccount& account)
+        : inner_(std::move(inner)), account_(account) {}
+    bool Setup(const PortSettings& s) override { return inner_->Setup(s); }
+    bool Open(int unused) override { return inner_->Open(unused); }
+    std::uint32_t Write(const std::uint8_t* d, std::uint32_t n) override {
+        const auto start = std::chrono::steady_clock::now();
+        const std::uint32_t written = inner_->Write(d, n);
+        account_.writeMs +=
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                .count();
+        return written;
+    }
+    std::uint32_t Read(std::uint8_t* b, std::uint32_t n, std::uint32_t t) override {
+        const std::uint32_t got = inner_->Read(b, n, t);
+        ++account_.reads;
+        if (got == 0) {
+            ++account_.emptyReads;
+            account_.prescribedMs += 100 + 10 * static_cast<std::int64_t>(n);
+        } else if (got < n) {
+            account_.prescribedMs += 10;
+        }
+        return got;
+    }
+    void Close() override { inner_->Close(); }
+    bool IsOpen() const override { return inner_->IsOpen(); }
+
+  private:
+    std::unique_ptr<ConcretePort> inner_;
+    ReadAccount& account_;
+};
+
+inline double WallMs(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+        .count();
+}
+
+inline double ThreadCpuMs() {
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) * 1000.0 + static_cast<double>(ts.tv_nsec) / 1e6;
+}
+
+inline long PeakRssKb() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+struct QuietView final : StatusView {
+    BuyerChoice choice{0, 0, 0};
+    void setButtonsEnabled(unsigned, bool) override {}
+    void refreshPages(bool) override {}
+    void showIdentity(const PrinterIdentity&) override {}
+    void showSerialConditions(const SerialConditions&) override {}
+    void setCodePageListEnabled(bool) override {}
+    void setBuyerListEnabled(bool) override {}
+    void selectBuyerSet(int) override {}
+    BuyerChoice buyerChoice() const override { return choice; }
+    void repaint() override {}
+};
+
+struct YesNotifier final : Notifier {
+    int shown = 0;
+    MessageAnswer notify(const Message&) override {
+        ++shown;
+        return MessageAnswer::Yes;
+    }
+};
+
+}  // namespace tessaly::bench
