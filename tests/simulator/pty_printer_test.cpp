@@ -10,6 +10,8 @@
 #include <filesystem>
 #include <vector>
 
+#include "printer_port.h"
+
 namespace tessaly::sim {
 namespace {
 
@@ -77,6 +79,12 @@ Bytes Framed(const std::string& text) {
     return out;
 }
 
+Bytes Concat(std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+
 TEST(PtyPrinter, AnswersQueriesOverTheTerminal) {
     R3Engine engine;
     PtyPrinter printer(engine);
@@ -89,6 +97,29 @@ TEST(PtyPrinter, AnswersQueriesOverTheTerminal) {
     EXPECT_EQ(client.receive(27), Framed("Vantreel Druckwerken GmbH"));
     printer.stop();
     EXPECT_FALSE(printer.running());
+}
+
+TEST(PtyPrinter, TheUtilitysSerialPortTalksToIt) {
+    // The product's own serial port (exclusive open, line settings, no DSR test on
+    // a pty, purge on open, windowed reads) against the server, in real time.
+    R3Engine engine;
+    PtyPrinter printer(engine);
+    ASSERT_TRUE(printer.start()) << printer.error();
+    for (int round = 0; round < 2; ++round) {
+        PrinterPort port;
+        PortSettings settings;
+        settings.portName = printer.slavePath();
+        ASSERT_TRUE(port.Setup(settings)) << port.LastError();
+        ASSERT_TRUE(port.Open(0)) << port.LastError();
+        const std::uint8_t query[] = {0x1B, 0x40, 0x1D, 0x49, 0x01, 0x1D, 0x49, 0x42};
+        ASSERT_EQ(port.Write(query, sizeof query), sizeof query);
+        std::uint8_t reply[40] = {};
+        std::uint32_t got = 0;
+        for (int i = 0; i < 20 && got < 28; ++i) got += port.Read(reply + got, 28 - got, 1000);
+        EXPECT_EQ(Bytes(reply, reply + got),
+                  Concat({Bytes{0x20}, Framed("Vantreel Druckwerken GmbH")}));
+        port.Close();
+    }
 }
 
 TEST(PtyPrinter, ServesOneClientAfterAnother) {
