@@ -123,20 +123,21 @@ void MainDialogView::build() {
     c_.commandEditor = button("Command Test Editor", 152, 121, 80, 19);
     c_.exit = button("Exit", 152, 142, 80, 19);
 
-    const auto onSelection = [this](QComboBox* box, void (MainDialog::*handler)(int)) {
-        connect(box, &QComboBox::currentIndexChanged, this, [this, handler](int index) {
-            if (refreshing_) return;
-            (logic_.*handler)(index);
-            refresh();
-        });
+    const auto onSelection = [this](QComboBox* box, std::function<void(MainDialog&, int)> handler) {
+        connect(box, &QComboBox::currentIndexChanged, this,
+                [this, handler = std::move(handler)](int index) {
+                    if (refreshing_) return;
+                    handler(logic_, index);
+                    refresh();
+                });
     };
-    onSelection(c_.port, &MainDialog::OnPortSelected);
-    onSelection(c_.baud, &MainDialog::OnBaudSelected);
-    onSelection(c_.dataBits, &MainDialog::OnDataBitsSelected);
-    onSelection(c_.parity, &MainDialog::OnParitySelected);
-    onSelection(c_.stopBits, &MainDialog::OnStopBitsSelected);
-    onSelection(c_.flowControl, &MainDialog::OnFlowControlSelected);
-    onSelection(c_.model, &MainDialog::OnModelSelected);
+    onSelection(c_.port, [](MainDialog& d, int i) { d.OnPortSelected(i); });
+    onSelection(c_.baud, [](MainDialog& d, int i) { d.OnBaudSelected(i); });
+    onSelection(c_.dataBits, [](MainDialog& d, int i) { d.OnDataBitsSelected(i); });
+    onSelection(c_.parity, [](MainDialog& d, int i) { d.OnParitySelected(i); });
+    onSelection(c_.stopBits, [](MainDialog& d, int i) { d.OnStopBitsSelected(i); });
+    onSelection(c_.flowControl, [](MainDialog& d, int i) { d.OnFlowControlSelected(i); });
+    onSelection(c_.model, [](MainDialog& d, int i) { d.OnModelSelected(i); });
 
     connect(c_.checkCommunication, &QPushButton::clicked, this, [this] {
         logic_.OnCheckCommunication();

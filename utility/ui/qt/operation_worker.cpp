@@ -40,6 +40,15 @@ void OperationWorker::PostToUi(std::function<void()> work) {
     QMetaObject::invokeMethod(this, std::move(work), Qt::QueuedConnection);
 }
 
+void OperationWorker::CallOnUi(const std::function<void()>& work) {
+    if (QThread::currentThread() == thread()) {
+        work();
+        return;
+    }
+    QMetaObject::invokeMethod(
+        this, [&work] { work(); }, Qt::BlockingQueuedConnection);
+}
+
 bool OperationWorker::WaitIdle(int timeoutMs) {
     QDeadlineTimer deadline(timeoutMs);
     while (busy()) {

@@ -23,6 +23,9 @@ class OperationWorker final : public QObject, public OperationRunner {
 
     void Run(std::function<void()> job, std::function<void()> done) override;
     void PostToUi(std::function<void()> work);
+    // Runs `work` on the user-interface thread and waits for it (at once when
+    // called there). For calls whose answer a job needs.
+    void CallOnUi(const std::function<void()>& work);
 
     // True from the start of a job until its completion has run.
     bool busy() const { return pending_ > 0; }
