@@ -48,7 +48,8 @@ struct StatusDialogDeps {
 // The printer status dialog without a toolkit: the record, both tab pages, the
 // six buttons, the progress bar and the font download it hosts. A view binds its
 // controls to this state, calls the handlers, and repaints on `onChanged`.
-// While an operation runs (`busy()`), handlers are ignored.
+// While an operation runs (`busy()`), handlers are ignored and the view must not
+// read the state: with a worker runner the operation changes it on the worker.
 class PrinterStatusDialog final : public StatusView {
   public:
     explicit PrinterStatusDialog(StatusDialogDeps deps);
