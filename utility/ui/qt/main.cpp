@@ -109,9 +109,10 @@ int main(int argc, char* argv[]) {
                 return 2;
             }
             AddScreenshotTour(script, view, folder);
-            script.start([&](const QString& failure) {
+            script.start([&, folder](const QString& failure) {
                 if (failure.isEmpty()) {
                     std::printf("Screenshots saved in %s\n", qPrintable(folder));
+                    std::fflush(stdout);
                 } else {
                     std::fprintf(stderr, "The screenshot tour stopped at: %s\n",
                                  qPrintable(failure));
