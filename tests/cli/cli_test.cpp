@@ -110,6 +110,8 @@ struct CliOnPty : ::testing::Test {
     }
     // What the printer received after the connection check.
     std::vector<std::uint8_t> AfterCheck() {
+        // The command line may exit before the printer has taken its last bytes.
+        printer->waitIdle();
         auto log = engine->receivedLog();
         EXPECT_GE(log.size(), kCheckBytes.size());
         EXPECT_TRUE(std::equal(kCheckBytes.begin(), kCheckBytes.end(), log.begin()));
@@ -121,6 +123,7 @@ TEST_F(CliOnPty, CheckPutsTheIdentificationOnTheWire) {
     const auto o = Run({"check"});
     EXPECT_EQ(o.status, 0) << o.err;
     EXPECT_EQ(o.out, "Information: Printer is connected.\n");
+    printer->waitIdle();
     EXPECT_EQ(engine->receivedLog(), kCheckBytes);
 }
 
