@@ -160,6 +160,15 @@ TEST_F(SettingPage, CodePageChoiceRewritesOnlyItsBits) {
     EXPECT_EQ(SwitchValue(s.msw2), 0x03);
 }
 
+TEST_F(SettingPage, CodePageWithoutEntryShowsNothingButIsRestoredWhole) {
+    Printer(0, 40);
+    EXPECT_EQ(page.codePageSelection(), -1);
+    page.OnBuyerSetSelected(2);
+    page.OnBuyerSetSelected(0);
+    EXPECT_EQ(CodePageIndex(s.msw2), 40);
+    EXPECT_EQ(page.codePageSelection(), -1);
+}
+
 TEST_F(SettingPage, DisplayOffClearsEverythingButTheSavedValues) {
     Printer(2, 0);
     page.ShowIdentity({"VT04.20 B0312", "Vantreel R-3", 4});

@@ -88,7 +88,12 @@ class PrinterSettingPage {
     const std::string& modelNameText() const { return modelNameText_; }
     int firmwareMajor() const { return firmwareMajor_; }
     const SerialConditions& serialSelections() const { return serial_; }
-    int codePageSelection() const { return codePageSelection_; }
+    // The code-page list's selected entry; -1 when none is shown (also for the
+    // values 37..63, which have no entry).
+    int codePageSelection() const {
+        return codePageSelection_ < static_cast<int>(kCodePageNames.size()) ? codePageSelection_
+                                                                            : -1;
+    }
     // The list's selected entry (-1: none shown) and the page's buyer-set index.
     int buyerSetSelection() const {
         return buyerSetIndex_ >= 0 && buyerSetIndex_ < static_cast<int>(kBuyerSetNames.size())
