@@ -1,0 +1,21 @@
+# Cross-build for 32-bit Windows with MinGW-w64. The installer and the uninstaller are
+# 32-bit programs (they run under WOW64 on 64-bit Windows). Test programs run under Wine.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR i686)
+
+set(CMAKE_C_COMPILER i686-w64-mingw32-gcc)
+set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++)
+set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
+
+set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+set(CMAKE_CROSSCOMPILING_EMULATOR wine)
+
+# The Windows programs use none of the utility's libraries, which exist here only for the
+# host. Empty package files let the top-level find_package calls succeed in this build.
+set(fmt_DIR ${CMAKE_CURRENT_LIST_DIR}/mingw-packages CACHE PATH "")
+set(CLI11_DIR ${CMAKE_CURRENT_LIST_DIR}/mingw-packages CACHE PATH "")

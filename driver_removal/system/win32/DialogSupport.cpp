@@ -1,0 +1,42 @@
+#include "DialogSupport.h"
+
+#include <vector>
+
+namespace tessaly::winsys {
+
+AppIcons SetDialogIcons(HWND dialog, HINSTANCE instance, int iconId) {
+    AppIcons icons;
+    icons.big = static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(iconId), IMAGE_ICON,
+                                              GetSystemMetrics(SM_CXICON),
+                                              GetSystemMetrics(SM_CYICON), LR_DEFAULTCOLOR));
+    icons.small = static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(iconId), IMAGE_ICON,
+                                                GetSystemMetrics(SM_CXSMICON),
+                                                GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR));
+    SendMessageA(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icons.big));
+    SendMessageA(dialog, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icons.small));
+    return icons;
+}
+
+bool PaintMinimizedIcon(HWND dialog, HICON icon) {
+    if (!IsIconic(dialog)) return false;
+    PAINTSTRUCT paint;
+    HDC dc = BeginPaint(dialog, &paint);
+    SendMessageA(dialog, WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+    RECT client;
+    GetClientRect(dialog, &client);
+    const int x = (client.right - client.left - GetSystemMetrics(SM_CXICON) + 1) / 2;
+    const int y = (client.bottom - client.top - GetSystemMetrics(SM_CYICON) + 1) / 2;
+    DrawIcon(dc, x, y, icon);
+    EndPaint(dialog, &paint);
+    return true;
+}
+
+std::string ControlText(HWND dialog, int controlId) {
+    HWND control = GetDlgItem(dialog, controlId);
+    const int length = GetWindowTextLengthA(control);
+    std::vector<char> buffer(static_cast<std::size_t>(length) + 1, '\0');
+    GetWindowTextA(control, buffer.data(), length + 1);
+    return buffer.data();
+}
+
+}  // namespace tessaly::winsys
