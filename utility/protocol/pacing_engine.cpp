@@ -25,7 +25,8 @@ void PacingEngine::SleepUs(std::int64_t us) {
 
 void PacingEngine::startTimer(int id, std::uint32_t periodMs) {
     const std::int64_t periodUs = static_cast<std::int64_t>(periodMs) * 1000;
-    const std::int64_t due = NowUs() + periodUs - (dispatching_ ? std::min(lateUs_, periodUs) : 0);
+    const std::int64_t due =
+        NowUs() + periodUs - (dispatching_ ? std::min(lateUs_.load(), periodUs) : 0);
     std::lock_guard lock(mutex_);
     std::erase_if(timers_, [id](const Timer& t) { return t.id == id; });
     timers_.push_back({id, periodMs, due, started_++});

@@ -60,8 +60,8 @@ class PacingEngine final : public TimerControl {
 
     Clock& clock_;
     bool systemTime_;
-    std::int64_t lateUs_ = 0;  // how late the event being handled was delivered
-    bool dispatching_ = false;
+    std::atomic<std::int64_t> lateUs_{0};  // how late the event being handled was delivered
+    std::atomic<bool> dispatching_{false};
     mutable std::mutex mutex_;
     std::vector<Timer> timers_;
     std::uint64_t started_ = 0;
