@@ -89,11 +89,28 @@ class PrivateCupsd {
     PrivateCupsd& operator=(const PrivateCupsd&) = delete;
 
     std::string socket() const { return (dir_ / "cups.sock").string(); }
-    bool Ready() const { return Run("lpstat -r") == 0; }
+    // lpstat -r exits with 0 either way: only its text tells.
+    bool Ready() const { return Output("lpstat -r") == "scheduler is running\n"; }
 
+    // Runs a CUPS command: its output (both streams) and exit status.
+    static std::string Output(const std::string& command, int* code = nullptr) {
+        std::string output;
+        int status = -1;
+        if (FILE* pipe = popen((command + " 2>&1").c_str(), "r")) {
+            char buffer[512];
+            while (fgets(buffer, sizeof buffer, pipe)) output += buffer;
+            status = pclose(pipe);
+        }
+        if (code) *code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return output;
+    }
+    // Runs a CUPS command; its output is shown only when it fails.
     static int Run(const std::string& command) {
-        const int status = std::system((command + " >/dev/null 2>&1").c_str());
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        int code = 0;
+        const std::string output = Output(command, &code);
+        if (code != 0)
+            std::fprintf(stderr, "'%s' failed (%d): %s\n", command.c_str(), code, output.c_str());
+        return code;
     }
 
     // A raw queue printing to uri, accepting jobs and enabled.
@@ -105,13 +122,7 @@ class PrivateCupsd {
 
     // Whether lpstat reports the queue as stopped ("disabled").
     static bool Paused(const std::string& name) {
-        std::string output;
-        if (FILE* pipe = popen(("lpstat -p " + name + " 2>&1").c_str(), "r")) {
-            char buffer[512];
-            while (fgets(buffer, sizeof buffer, pipe)) output += buffer;
-            pclose(pipe);
-        }
-        return output.find("disabled") != std::string::npos;
+        return Output("lpstat -p " + name).find("disabled") != std::string::npos;
     }
 
   private:
