@@ -1,8 +1,6 @@
 #include "posix_serial_device.h"
 
-#include <dirent.h>
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -11,20 +9,14 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <climits>
 #include <cstring>
-#include <fstream>
 #include <optional>
-#include <vector>
+
+#include "fd_io.h"
 
 namespace tessaly {
 namespace {
-
-std::int64_t NowMs() {
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
 
 std::optional<speed_t> BaudConstant(std::int32_t baud) {
     switch (baud) {
@@ -59,12 +51,6 @@ bool IsPseudoTerminal(int fd) {
     return m >= 136 && m <= 143;
 }
 
-std::string ResolvedPath(const std::string& path) {
-    char resolved[PATH_MAX];
-    if (realpath(path.c_str(), resolved) != nullptr) return resolved;
-    return path;
-}
-
 }  // namespace
 
 std::string PosixSerialDevice::DevicePath(const std::string& name) {
@@ -81,40 +67,6 @@ std::string PosixSerialDevice::DevicePath(const std::string& name) {
     const int number = std::stoi(digits);
     if (number < 1) return name;
     return "/dev/ttyS" + std::to_string(number - 1);
-}
-
-std::string DescribeHolders(const std::string& devicePath) {
-    const std::string target = ResolvedPath(devicePath);
-    std::string holders;
-    DIR* proc = opendir("/proc");
-    if (proc == nullptr) return holders;
-    const std::string self = std::to_string(getpid());
-    while (dirent* entry = readdir(proc)) {
-        const std::string pid = entry->d_name;
-        if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos || pid == self)
-            continue;
-        const std::string fdDir = "/proc/" + pid + "/fd";
-        DIR* fds = opendir(fdDir.c_str());
-        if (fds == nullptr) continue;
-        bool holds = false;
-        while (dirent* fdEntry = readdir(fds)) {
-            char link[PATH_MAX];
-            const std::string fdPath = fdDir + "/" + fdEntry->d_name;
-            const ssize_t n = readlink(fdPath.c_str(), link, sizeof link - 1);
-            if (n > 0 && std::string(link, static_cast<size_t>(n)) == target) {
-                holds = true;
-                break;
-            }
-        }
-        closedir(fds);
-        if (!holds) continue;
-        std::string comm;
-        std::ifstream("/proc/" + pid + "/comm") >> comm;
-        if (!holders.empty()) holders += ", ";
-        holders += (comm.empty() ? std::string("unknown") : comm) + " (pid " + pid + ")";
-    }
-    closedir(proc);
-    return holders;
 }
 
 PosixSerialDevice::~PosixSerialDevice() {
@@ -137,7 +89,7 @@ void PosixSerialDevice::SetErrno(const char* what, int error) {
             break;
         case EBUSY:
         case EWOULDBLOCK: {
-            const std::string holders = DescribeHolders(path_);
+            const std::string holders = DescribeNodeHolders(path_);
             lastError_ = "The serial port " + path_ + " is in use by " +
                          (holders.empty() ? std::string("another program") : holders) +
                          ". Close it and try again.";
@@ -152,7 +104,7 @@ bool PosixSerialDevice::Open(const std::string& name) {
     Close();
     lastError_.clear();
     path_ = DevicePath(name);
-    const int fd = ::open(path_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    const int fd = OpenExclusive(path_);
     if (fd < 0) {
         SetErrno("Opening", errno);
         return false;
@@ -162,7 +114,9 @@ bool PosixSerialDevice::Open(const std::string& name) {
         lastError_ = path_ + " is not a serial port.";
         return false;
     }
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0 || ioctl(fd, TIOCEXCL) != 0) {
+    // The flock keeps out copies of this program, even run as root; TIOCEXCL
+    // keeps out every other program that does not run as root.
+    if (ioctl(fd, TIOCEXCL) != 0) {
         const int error = errno;
         ::close(fd);
         SetErrno("Locking", error);
@@ -233,55 +187,21 @@ bool PosixSerialDevice::Purge() {
 
 std::uint32_t PosixSerialDevice::Write(const std::uint8_t* data, std::uint32_t count) {
     if (fd_ < 0) return 0;
-    const std::int64_t limit = timeouts_.writeTotalConstant +
-                               static_cast<std::int64_t>(timeouts_.writeTotalMultiplier) * count;
-    const std::int64_t deadline = NowMs() + limit;
-    std::uint32_t written = 0;
-    while (written < count) {
-        const ssize_t n = ::write(fd_, data + written, count - written);
-        if (n > 0) {
-            written += static_cast<std::uint32_t>(n);
-            continue;
-        }
-        if (n < 0 && errno != EAGAIN && errno != EINTR) {
-            SetErrno("Writing to", errno);
-            break;
-        }
-        const std::int64_t left = limit == 0 ? -1 : deadline - NowMs();
-        if (limit != 0 && left <= 0) break;
-        pollfd p{fd_, POLLOUT, 0};
-        if (poll(&p, 1, static_cast<int>(left)) < 0 && errno != EINTR) break;
-        if (p.revents & (POLLERR | POLLHUP | POLLNVAL)) break;
-    }
+    const WriteBounds bounds{timeouts_.writeTotalConstant + timeouts_.writeTotalMultiplier * count,
+                             0};
+    int error = 0;
+    const std::uint32_t written = WriteBounded(fd_, data, count, bounds, &error);
+    if (error != 0 && error != ETIMEDOUT) SetErrno("Writing to", error);
     return written;
 }
 
 std::uint32_t PosixSerialDevice::Read(std::uint8_t* buffer, std::uint32_t count) {
     if (fd_ < 0) return 0;
-    const std::int64_t total = timeouts_.readTotalConstant +
-                               static_cast<std::int64_t>(timeouts_.readTotalMultiplier) * count;
-    const std::int64_t deadline = NowMs() + total;
-    std::uint32_t got = 0;
-    while (got < count) {
-        std::int64_t wait = deadline - NowMs();
-        if (got > 0 && timeouts_.readInterval != 0 && wait > timeouts_.readInterval)
-            wait = timeouts_.readInterval;
-        if (wait <= 0) break;
-        pollfd p{fd_, POLLIN, 0};
-        const int ready = poll(&p, 1, static_cast<int>(wait));
-        if (ready < 0) {
-            if (errno == EINTR) continue;
-            break;
-        }
-        if (ready == 0) break;             // total or interval time-out
-        if (!(p.revents & POLLIN)) break;  // hang-up or error: nothing more will come
-        const ssize_t n = ::read(fd_, buffer + got, count - got);
-        if (n > 0) {
-            got += static_cast<std::uint32_t>(n);
-        } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
-            break;
-        }
-    }
+    const ReadBounds bounds{timeouts_.readTotalConstant + timeouts_.readTotalMultiplier * count,
+                            timeouts_.readInterval};
+    int error = 0;
+    const std::uint32_t got = ReadBounded(fd_, buffer, count, bounds, &error);
+    if (error != 0) SetErrno("Reading from", error);
     return got;
 }
 

@@ -38,8 +38,4 @@ class PosixSerialDevice final : public SerialDevice {
     std::string lastError_;
 };
 
-// Programs holding a device open, as "name (pid N)" joined by ", "; empty when
-// none can be seen.
-std::string DescribeHolders(const std::string& devicePath);
-
 }  // namespace tessaly
