@@ -8,3 +8,6 @@ bash scripts/install-deps.sh test
 cmake --preset asan
 cmake --build --preset asan
 ctest --preset asan --timeout 300 -j2
+
+# Windows programs: MinGW cross-build and Wine integration tests (installs MinGW and Wine).
+bash scripts/run-windows-tests.sh
