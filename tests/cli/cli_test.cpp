@@ -1,22 +1,14 @@
 // tessaly-cli run as a user runs it, against a virtual printer on a
 // pseudo-terminal that belongs to the test, so every byte on the wire is seen.
-#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 
+#include "program.h"
 #include "pty_printer.h"
 #include "r3_engine.h"
-
-extern char** environ;
 
 namespace tessaly {
 namespace {
