@@ -122,8 +122,10 @@ class InstallerDialog final : public tessaly::winsys::StatusDisplay {
                                   reinterpret_cast<LONG_PTR>(self->icons_.big));
                 return TRUE;
             case WM_COMMAND:
+                // Once the run has started the window stays until the run ends the process:
+                // closing it would only hide the progress of an installation that goes on.
                 if (LOWORD(wParam) == IDCANCEL || LOWORD(wParam) == IDOK) {
-                    EndDialog(dialog, LOWORD(wParam));
+                    if (!self->started_) EndDialog(dialog, LOWORD(wParam));
                     return TRUE;
                 }
                 break;
@@ -142,7 +144,9 @@ class InstallerDialog final : public tessaly::winsys::StatusDisplay {
         SendDlgItemMessageA(dialog, IDC_PROGRESS, PBM_SETRANGE32, 0, 100);
         SendDlgItemMessageA(dialog, IDC_PROGRESS, PBM_SETSTEP, tessaly::installer::kProgressStep,
                             0);
-        SetTimer(dialog, kStartTimer, 1, nullptr);
+        // Without a timer the run would never start; the tick is then posted instead.
+        if (!SetTimer(dialog, kStartTimer, 1, nullptr))
+            PostMessageA(dialog, WM_TIMER, kStartTimer, 0);
     }
 
     // The first tick runs the installer; it ends the process on every path.
@@ -172,6 +176,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS};
     InitCommonControlsEx(&controls);
     InstallerDialog dialog;
-    dialog.Run();
+    // A dialog that cannot be created is not a successful run.
+    if (dialog.Run() == -1) return static_cast<int>(GetLastError() ? GetLastError() : 1);
     return 0;
 }

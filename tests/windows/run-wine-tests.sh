@@ -131,6 +131,8 @@ run_restart_scenario() {
 
 t0=$(date +%s)
 start_keeper
+# Fresh system: closing the port dialog installs nothing.
+run_scenario install-cancel
 # Fresh system, COM1: everything up to the queue, which Wine's spooler refuses.
 run_scenario install-com1
 # What that left behind is a different version to the next installer run.

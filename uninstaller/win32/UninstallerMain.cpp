@@ -133,7 +133,9 @@ class UninstallerDialog final : public tessaly::uninstaller::UninstallerView {
         SendDlgItemMessageA(dialog, IDC_PROGRESS, PBM_SETRANGE32, 0, 100);
         SendDlgItemMessageA(dialog, IDC_PROGRESS, PBM_SETSTEP, tessaly::uninstaller::kProgressStep,
                             0);
-        SetTimer(dialog, kStartTimer, 1, nullptr);
+        // Without a timer the list would never be filled; the tick is then posted instead.
+        if (!SetTimer(dialog, kStartTimer, 1, nullptr))
+            PostMessageA(dialog, WM_TIMER, kStartTimer, 0);
     }
 
     void Start() {
@@ -184,6 +186,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS};
     InitCommonControlsEx(&controls);
     UninstallerDialog dialog;
-    dialog.Run();
+    // A dialog that cannot be created is not a successful run.
+    if (dialog.Run() == -1) return static_cast<int>(GetLastError() ? GetLastError() : 1);
     return 0;
 }

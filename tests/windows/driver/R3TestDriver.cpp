@@ -211,6 +211,27 @@ void CheckInstallerEnds(InstallerRun& run) {
     ExitProcess(static_cast<UINT>(Failures()));
 }
 
+// Closing the port dialog without Next installs nothing.
+void InstallCancel() {
+    InstallerRun run = StartInstaller();
+    const DWORD pid = run.program.info.dwProcessId;
+    HWND port = WaitTopWindow(pid, kPortCaption, kDialogWait);
+    if (!Check(port != nullptr, "installer shows the port dialog")) return;
+    run.progress = FindTopWindow(pid, kProgressCaption, false);
+    PostMessageW(port, WM_CLOSE, 0, 0);  // the title bar's close button
+    MessageBoxSeen box = AwaitMessage(run, "Install Canceled.", kDialogWait);
+    if (box.window) {
+        CheckText("cancel message", box.text, "Install Canceled.");
+        Check(box.owner == run.progress && box.owner != nullptr,
+              "the message is owned by the progress dialog");
+        Screenshot("install-canceled");
+        Answer(box, IDOK);
+    }
+    CheckInstallerEnds(run);
+    Check(!Contains(DriverNames(kX64), kDriver) && !Contains(MonitorNames(), kMonitor),
+          "nothing is installed");
+}
+
 void InstallCom1() {
     Check(!Contains(DriverNames(kX64), kDriver), "starts without the driver");
     InstallerRun run = StartInstaller();
@@ -594,6 +615,7 @@ int main(int argc, char** argv) {
     g_kit = argv[2];
     if (argc > 3) SetScreenshotFolder(argv[3]);
     const std::map<std::string, void (*)()> scenarios{
+        {"install-cancel", &InstallCancel},
         {"install-com1", &InstallCom1},
         {"remove-leftover-driver", &RemoveLeftoverDriver},
         {"remove-leftover-processor", &RemoveLeftoverProcessor},
