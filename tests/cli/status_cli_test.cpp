@@ -1,27 +1,19 @@
 // get-status, set-status and show run as a user runs them, against a virtual
 // printer on a pseudo-terminal owned by the test.
-#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <nlohmann/json.hpp>
 
 #include "payloads.h"
+#include "program.h"
 #include "pty_printer.h"
 #include "r3_engine.h"
 #include "status_commands.h"
 #include "status_file.h"
-
-extern char** environ;
 
 namespace tessaly {
 namespace {
@@ -29,65 +21,12 @@ namespace {
 using ::testing::HasSubstr;
 using Bytes = std::vector<std::uint8_t>;
 
-struct Outcome {
-    int status = -1;
-    std::string out;
-    std::string err;
-    bool timedOut = false;
-};
+using Outcome = tessaly::testing::Program::Outcome;
 
 Outcome RunCli(const std::vector<std::string>& args, int limitMs = 60000) {
-    int outPipe[2], errPipe[2];
-    EXPECT_EQ(pipe(outPipe), 0);
-    EXPECT_EQ(pipe(errPipe), 0);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    std::vector<std::string> all{TESSALY_CLI};
-    all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : all) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    EXPECT_EQ(posix_spawn(&pid, TESSALY_CLI, &actions, nullptr, argv.data(), environ), 0);
-    posix_spawn_file_actions_destroy(&actions);
-    close(outPipe[1]);
-    close(errPipe[1]);
-    Outcome o;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
-    pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
-    int open = 2;
-    while (open > 0) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                              deadline - std::chrono::steady_clock::now())
-                              .count();
-        if (left <= 0) {
-            o.timedOut = true;
-            kill(pid, SIGKILL);
-            break;
-        }
-        if (poll(fds, 2, static_cast<int>(left)) <= 0) continue;
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP))) continue;
-            char buf[4096];
-            const ssize_t n = read(fds[i].fd, buf, sizeof buf);
-            if (n > 0) {
-                (i == 0 ? o.out : o.err).append(buf, static_cast<std::size_t>(n));
-            } else {
-                close(fds[i].fd);
-                fds[i].fd = -1;
-                --open;
-            }
-        }
-    }
-    for (auto& f : fds)
-        if (f.fd >= 0) close(f.fd);
-    int wstatus = 0;
-    waitpid(pid, &wstatus, 0);
-    o.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
-    return o;
+    tessaly::testing::Program program(TESSALY_CLI, args);
+    EXPECT_TRUE(program.started());
+    return program.Wait(limitMs);
 }
 
 Bytes Cmd(std::initializer_list<int> list) {
