@@ -131,6 +131,8 @@ run_restart_scenario() {
 
 t0=$(date +%s)
 start_keeper
+# The dialogs, bitmap, icons and version information built into the programs.
+run_scenario resources 60
 # Fresh system: closing the port dialog installs nothing.
 run_scenario install-cancel
 # Fresh system, COM1: everything up to the queue, which Wine's spooler refuses.

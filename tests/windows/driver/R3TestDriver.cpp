@@ -19,6 +19,7 @@
 #include <map>
 #include <string>
 
+#include "ResourceChecks.h"
 #include "WineHelpers.h"
 
 using namespace r3test;
@@ -615,6 +616,7 @@ int main(int argc, char** argv) {
     g_kit = argv[2];
     if (argc > 3) SetScreenshotFolder(argv[3]);
     const std::map<std::string, void (*)()> scenarios{
+        {"resources", [] { CheckResources(g_kit); }},
         {"install-cancel", &InstallCancel},
         {"install-com1", &InstallCom1},
         {"remove-leftover-driver", &RemoveLeftoverDriver},
