@@ -6,8 +6,8 @@
 #
 #   scripts/screenshots.sh [FOLDER]      (default: ./screenshots)
 #
-# TESSALY=/path/to/Tessaly selects the program; otherwise the first one found in
-# the usual build folders or on PATH is used.
+# TESSALY=/path/to/Tessaly selects the program; otherwise the most recently built
+# one in the build folders, or the one on PATH, is used.
 set -euo pipefail
 
 folder=${1:-screenshots}
@@ -16,7 +16,9 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 program=${TESSALY:-}
 if [[ -z $program ]]; then
     for candidate in "$root"/build/utility/ui/qt/Tessaly "$root"/build-*/utility/ui/qt/Tessaly; do
-        if [[ -x $candidate ]]; then program=$candidate; break; fi
+        if [[ -x $candidate && ( -z $program || $candidate -nt $program ) ]]; then
+            program=$candidate
+        fi
     done
 fi
 if [[ -z $program ]]; then program=$(command -v Tessaly || true); fi

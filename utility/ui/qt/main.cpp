@@ -14,6 +14,7 @@
 #include <QFile>
 #include <QTextStream>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 
 #include "app_icon.h"
@@ -109,18 +110,23 @@ int main(int argc, char* argv[]) {
                 return 2;
             }
             AddScreenshotTour(script, view, folder);
-            script.start([&, folder](const QString& failure) {
-                if (failure.isEmpty()) {
+            // Steps wait for real exchanges: the font download alone takes a while.
+            script.start(
+                [&, folder](const QString& failure) {
+                    SavePaper(printer->engine, folder);
+                    if (!failure.isEmpty()) {
+                        // Dialogs may still be open on top with an exchange under way:
+                        // report and leave at once.
+                        std::fprintf(stderr, "The screenshot tour stopped at: %s\n",
+                                     qPrintable(failure));
+                        std::fflush(stdout);
+                        std::_Exit(3);
+                    }
                     std::printf("Screenshots saved in %s\n", qPrintable(folder));
                     std::fflush(stdout);
-                } else {
-                    std::fprintf(stderr, "The screenshot tour stopped at: %s\n",
-                                 qPrintable(failure));
-                    status = 3;
-                }
-                SavePaper(printer->engine, folder);
-                view.reject();
-            });
+                    view.reject();
+                },
+                180000);
         }
         view.exec();
         worker.WaitIdle(60000);

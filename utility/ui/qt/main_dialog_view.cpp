@@ -12,6 +12,7 @@
 #include "dialog_units.h"
 #include "group_frame.h"
 #include "operation_worker.h"
+#include "printer_status_dialog_view.h"
 #include "qt_notifier.h"
 
 namespace tessaly::ui::qt {
@@ -147,9 +148,7 @@ void MainDialogView::build() {
         logic_.OnSelfTest();
         refresh();
     });
-    connect(c_.runManager, &QPushButton::clicked, this, [this] {
-        if (logic_.connected() && !worker_.busy() && openStatusDialog) openStatusDialog(*this);
-    });
+    connect(c_.runManager, &QPushButton::clicked, this, &MainDialogView::openStatusDialog);
     connect(c_.commandEditor, &QPushButton::clicked, this, &MainDialogView::openCommandEditor);
     connect(c_.exit, &QPushButton::clicked, this, &QDialog::reject);
 
@@ -220,6 +219,13 @@ void MainDialogView::openCommandEditor() {
     CommandTestEditorView editor(logic_.port(), notifier_, worker_, this);
     editor.onDialogOpened = onDialogOpened;
     runModal(editor);
+}
+
+void MainDialogView::openStatusDialog() {
+    if (!logic_.connected() || worker_.busy()) return;
+    PrinterStatusDialogView status(logic_.port(), logic_.modelIndex(), logic_.clock(), notifier_,
+                                   worker_, this);
+    runModal(status);
 }
 
 void MainDialogView::done(int result) {

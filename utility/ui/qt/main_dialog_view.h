@@ -44,14 +44,13 @@ class MainDialogView final : public QDialog {
     const Controls& controls() const { return c_; }
     MainDialog& logic() { return logic_; }
 
-    // Opens the printer status dialog over the connection; set by the program.
-    std::function<void(MainDialogView&)> openStatusDialog;
     // Called with every dialog this one opens, once it is shown (for the
     // screenshot tour).
     std::function<void(QDialog&)> onDialogOpened;
 
     void showAbout();
     void openCommandEditor();
+    void openStatusDialog();
 
   public slots:
     void done(int result) override;

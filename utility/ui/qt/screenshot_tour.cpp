@@ -8,7 +8,9 @@
 #include "command_test_editor_view.h"
 #include "main_dialog_view.h"
 #include "operation_worker.h"
+#include "printer_status_dialog_view.h"
 #include "selector_views.h"
+#include "status_page_views.h"
 #include "ui_script.h"
 
 namespace tessaly::ui::qt {
@@ -26,6 +28,22 @@ UiScript::Step AnswerMessage(const QString& folder, const QString& name) {
         Save(box, folder, name);
         box->buttons().front()->click();
         return true;
+    };
+}
+
+// Answers every message box that comes up (Yes where asked) and saves it, until
+// the status dialog's operation is over.
+UiScript::Step AnswerUntilIdle(const QString& folder, const QString& prefix) {
+    auto count = std::make_shared<int>(0);
+    return [folder, prefix, count] {
+        if (auto* box = UiScript::top<QMessageBox>(); box && box->isVisible()) {
+            Save(box, folder, prefix + QString::number(++*count));
+            QAbstractButton* yes = box->button(QMessageBox::Yes);
+            (yes ? yes : box->buttons().front())->click();
+            return false;
+        }
+        auto* status = UiScript::top<PrinterStatusDialogView>();
+        return status && !status->working();
     };
 }
 
@@ -147,6 +165,54 @@ void AddScreenshotTour(UiScript& s, MainDialogView& view, const QString& folder)
         return true;
     });
     s.add("editor closed", [&view] { return UiScript::top<QDialog>() == &view; });
+
+    s.add("run manager", [c] {
+        UiScript::pressLater(c.runManager);
+        return true;
+    });
+    s.add("status dialog", WhenOnTop<PrinterStatusDialogView>([folder](PrinterStatusDialogView& d) {
+              Save(&d, folder, "15-status-dialog");
+              d.button(kGetButton)->click();
+          }));
+    s.add("get status", AnswerUntilIdle(folder, "16-get-status-message-"));
+    s.add("pages", [folder] {
+        auto* d = UiScript::top<PrinterStatusDialogView>();
+        Save(d, folder, "17-memory-switch-page");
+        d->tabs()->setCurrentIndex(1);
+        Save(d, folder, "18-printer-setting-page");
+        d->tabs()->printerSettingPage()->buyerSetList()->setCurrentIndex(2);  // KOR
+        Save(d, folder, "19-buyer-set-kor");
+        d->button(kSetButton)->click();
+        return true;
+    });
+    auto shotDuringDownload = std::make_shared<bool>(false);
+    s.add("set status and font download",
+          [folder, shotDuringDownload, answer = AnswerUntilIdle(folder, "20-set-status-message-")] {
+              auto* d = UiScript::top<PrinterStatusDialogView>();
+              if (d && !*shotDuringDownload && d->progressBar()->value() > 10) {
+                  *shotDuringDownload = Save(d, folder, "21-font-download-progress");
+              }
+              return answer();
+          });
+    s.add("save status", [folder] {
+        auto* d = UiScript::top<PrinterStatusDialogView>();
+        if (!d) return false;
+        Save(d, folder, "22-after-download");
+        UiScript::pressLater(d->button(kSaveButton));
+        return true;
+    });
+    s.add("save status dialog", WhenOnTop<QFileDialog>([folder](QFileDialog& d) {
+              Save(&d, folder, "23-save-status-dialog");
+              d.selectFile(QDir(folder).filePath("tour.sts"));
+              static_cast<QDialog&>(d).accept();
+          }));
+    s.add("close the status dialog", [] {
+        auto* d = UiScript::top<PrinterStatusDialogView>();
+        if (!d) return false;
+        d->button(kExitButton)->click();
+        return true;
+    });
+    s.add("status dialog closed", [&view] { return UiScript::top<QDialog>() == &view; });
 }
 
 }  // namespace tessaly::ui::qt

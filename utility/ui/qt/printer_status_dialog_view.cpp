@@ -1,0 +1,182 @@
+#include "printer_status_dialog_view.h"
+
+#include <QFileDialog>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QThread>
+
+#include "busy_input_filter.h"
+#include "dialog_units.h"
+#include "group_frame.h"
+#include "operation_worker.h"
+#include "qt_notifier.h"
+#include "status_page_views.h"
+
+namespace tessaly::ui::qt {
+
+PrinterStatusDialogView::PrinterStatusDialogView(PrinterPort& port, int modelIndex, Clock& clock,
+                                                 QtNotifier& notifier, OperationWorker& worker,
+                                                 QWidget* parent,
+                                                 FontDownload::PayloadLookup payloads)
+    : QDialog(parent),
+      worker_(worker),
+      pacing_(clock),
+      logic_(StatusDialogDeps{port, clock, notifier, worker, pacing_, modelIndex,
+                              std::move(payloads)}) {
+    build();
+    // Changes made on the worker are picked up when the job ends.
+    logic_.onChanged = [this] {
+        if (QThread::currentThread() == thread()) refresh();
+    };
+    // The bar follows every position at once, with the buttons as the operation
+    // has set them by then (read on the thread that sets them).
+    logic_.progress().onPosition = [this](int position) {
+        const unsigned enabled = logic_.enabledButtons();
+        worker_.PostToUi([this, position, enabled] {
+            progress_->setValue(position);
+            if (working()) applyButtons(enabled);
+        });
+    };
+    connect(&worker_, &OperationWorker::busyChanged, this, [this](bool busy) {
+        if (busy) return refresh();
+        if (closeRequested_) return done(closeResult_);
+        refresh();
+    });
+    refresh();
+}
+
+PrinterStatusDialogView::~PrinterStatusDialogView() {
+    // Never leave the worker inside this dialog's logic.
+    pacing_.cancel();
+    worker_.WaitIdle(60000);
+    logic_.onChanged = nullptr;
+    logic_.progress().onPosition = nullptr;
+}
+
+bool PrinterStatusDialogView::working() const {
+    return worker_.busy() || pacingRunning_;
+}
+
+void PrinterStatusDialogView::build() {
+    setWindowTitle(PrinterStatusDialog::kTitle);
+    setFont(DialogFont());
+    const DialogUnits du(font());
+    setFixedSize(du.size(414, 207));
+
+    (new GroupFrame(QStringLiteral("Setup Status"), this))->setGeometry(du.rect(331, 15, 75, 58));
+    (new GroupFrame(QStringLiteral("User Status Setting"), this))
+        ->setGeometry(du.rect(332, 76, 75, 82));
+
+    tabs_ = new PageTabControl(logic_.memorySwitchPage(), logic_.printerSettingPage(), this);
+    tabs_->setGeometry(du.rect(7, 7, 316, 172));
+    tabs_->memorySwitchPage()->onChanged = [this] { refresh(); };
+    tabs_->printerSettingPage()->onChanged = [this] { refresh(); };
+
+    struct Spec {
+        StatusButton id;
+        const char* text;
+        int x, y;
+        std::function<void()> action;
+    };
+    const std::array<Spec, 6> specs{{
+        {kGetButton, "Get Status", 337, 26, [this] { logic_.OnGetStatus(); }},
+        {kSetButton, "Set Status", 337, 49, [this] { logic_.OnSetStatus(); }},
+        {kSaveButton, "Save Status", 337, 89, [this] { saveStatus(); }},
+        {kLoadButton, "Load Status", 337, 113, [this] { loadStatus(); }},
+        {kInitializeButton, "Initialize Status", 337, 135, [this] { logic_.OnInitializeStatus(); }},
+        {kExitButton, "Exit", 337, 162, nullptr},
+    }};
+    for (const Spec& spec : specs) {
+        auto* b = new QPushButton(spec.text, this);
+        b->setGeometry(du.rect(spec.x, spec.y, 64, 17));
+        b->setAutoDefault(false);
+        buttons_[spec.id] = b;
+        if (!spec.action) {
+            // Exit works during an exchange too: the dialog closes when it ends.
+            connect(b, &QPushButton::clicked, this, &QDialog::reject);
+            continue;
+        }
+        connect(b, &QPushButton::clicked, this, [this, action = spec.action] {
+            if (working()) return;
+            action();
+            refresh();
+        });
+    }
+
+    (new QLabel(QStringLiteral("Progess :"), this))->setGeometry(du.rect(8, 187, 35, 12));
+    progress_ = new QProgressBar(this);
+    progress_->setGeometry(du.rect(45, 185, 201, 13));
+    progress_->setRange(0, 100);
+    progress_->setValue(0);
+    progress_->setTextVisible(false);
+
+    busyFilter_ = new BusyInputFilter(this);
+    busyFilter_->allow(buttons_[kExitButton]);
+}
+
+void PrinterStatusDialogView::applyButtons(unsigned enabled) {
+    for (const auto& [id, b] : buttons_) b->setEnabled((enabled & id) != 0);
+}
+
+void PrinterStatusDialogView::refresh() {
+    busyFilter_->setBlocked(working());
+    // The operation on the worker owns the state until it ends.
+    if (working()) return;
+    applyButtons(logic_.enabledButtons());
+    progress_->setValue(logic_.progress().position());
+    tabs_->refresh();
+    if (logic_.downloading()) startDownloadEvents();
+}
+
+void PrinterStatusDialogView::startDownloadEvents() {
+    if (pacingRunning_ || closeRequested_) return;
+    pacingRunning_ = true;
+    applyButtons(logic_.enabledButtons());
+    busyFilter_->setBlocked(true);
+    worker_.Run([this] { pacing_.run([this](int timerId) { logic_.OnTimer(timerId); }); },
+                [this] { pacingRunning_ = false; });
+}
+
+void PrinterStatusDialogView::saveStatus() {
+    QFileDialog dialog(this, QStringLiteral("Save current status"));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setNameFilter(QStringLiteral("Status Files (*.sts)"));
+    dialog.selectFile(QStringLiteral("Noname.sts"));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
+    logic_.OnSaveStatus(dialog.selectedFiles().front().toStdString());
+}
+
+void PrinterStatusDialogView::loadStatus() {
+    QFileDialog dialog(this, QStringLiteral("Load saved status"));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setNameFilter(QStringLiteral("Status Files (*.sts)"));
+    dialog.selectFile(QStringLiteral("*.sts"));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
+    logic_.OnLoadStatus(dialog.selectedFiles().front().toStdString());
+}
+
+void PrinterStatusDialogView::keyPressEvent(QKeyEvent* event) {
+    // Enter ends the dialog with OK, as Escape ends it with cancel.
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void PrinterStatusDialogView::done(int result) {
+    if (working()) {
+        closeRequested_ = true;
+        closeResult_ = result;
+        // A download stops between two blocks; any other exchange runs to its end.
+        pacing_.cancel();
+        return;
+    }
+    QDialog::done(result);
+}
+
+}  // namespace tessaly::ui::qt
