@@ -40,7 +40,17 @@ struct Runtime::VirtualPrinter {
     BuiltInPrinter printer;
 };
 
+#ifdef _WIN32
+Runtime::Runtime()
+    : clock_(SystemClock::instance()),
+      notifier_(options),
+      port_([this](PortType type) -> std::unique_ptr<ConcretePort> {
+          if (virtualPrinter_) return virtualPrinter_->printer.Factory(clock_)(type);
+          return MakePlatformPort(type);
+      }) {}
+#else
 Runtime::Runtime() : clock_(SystemClock::instance()), notifier_(options) {}
+#endif
 
 Runtime::~Runtime() {
     port_.Close();

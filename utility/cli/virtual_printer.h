@@ -3,6 +3,11 @@
 #include <memory>
 #include <string>
 
+#ifdef _WIN32
+#include "clock.h"
+#include "printer_port.h"
+#endif
+
 namespace tessaly::cli {
 
 // The virtual R-3 served on a pseudo-terminal inside this process, so that the
@@ -13,6 +18,11 @@ class BuiltInPrinter {
     ~BuiltInPrinter();
     bool Start(std::string& error);
     std::string PortName() const;
+#ifdef _WIN32
+    // Without pseudo-terminals the printer is reached in-process: every port made
+    // here talks to it, whatever the port name.
+    PortFactory Factory(Clock& clock);
+#endif
 
   private:
     struct Impl;

@@ -14,9 +14,13 @@ bool StartsWith(const std::string& s, std::string_view prefix) {
 // Resolves symbolic links so that a link such as the virtual printer's --link
 // path is classified by the device it points to.
 std::string ResolvedPath(const std::string& path) {
+#ifdef _WIN32
+    return path;  // no device paths of this kind on Windows
+#else
     char resolved[PATH_MAX];
     if (realpath(path.c_str(), resolved) != nullptr) return resolved;
     return path;
+#endif
 }
 
 std::optional<PortType> DevicePathType(const std::string& path) {

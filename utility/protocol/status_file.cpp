@@ -9,8 +9,31 @@
 #include <cerrno>
 #include <cstring>
 
+#ifdef _WIN32
+#include <io.h>
+#include <windows.h>
+#endif
+
 namespace tessaly {
 namespace {
+
+#ifdef _WIN32
+// The descriptor calls of the C run-time, in binary mode (a status file is raw
+// bytes), with the POSIX calls it lacks. rename() there refuses an existing
+// target, so the finished file replaces the old one through MoveFileExA.
+constexpr int O_CLOEXEC = O_BINARY | O_NOINHERIT;
+int fchmod(int, unsigned) {
+    return 0;  // Windows keeps no permission bits to carry over
+}
+int fsync(int fd) {
+    return ::_commit(fd);
+}
+int rename(const char* from, const char* to) {
+    if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return 0;
+    errno = EACCES;
+    return -1;
+}
+#endif
 
 std::string SystemReason(int error) {
     return std::strerror(error);
@@ -97,16 +120,16 @@ StatusFileResult WriteStatusFile(const std::string& path, const PrinterSettings&
     }
     struct stat existing {};
     if (::stat(path.c_str(), &existing) == 0 && S_ISREG(existing.st_mode))
-        ::fchmod(fd.get(), existing.st_mode & 07777);
+        fchmod(fd.get(), existing.st_mode & 07777);
 
     const SettingsImage image = EncodeSettings(settings);
-    bool ok = WriteAll(fd.get(), image.data(), image.size()) && ::fsync(fd.get()) == 0;
+    bool ok = WriteAll(fd.get(), image.data(), image.size()) && fsync(fd.get()) == 0;
     int saved = errno;
     if (!fd.Close() && ok) {
         ok = false;
         saved = errno;
     }
-    if (ok && ::rename(temporary.c_str(), path.c_str()) != 0) {
+    if (ok && rename(temporary.c_str(), path.c_str()) != 0) {
         ok = false;
         saved = errno;
     }
