@@ -144,6 +144,7 @@ run_scenario forget-print-processor 60
 # Fresh again, USB: the full installation.
 run_scenario install-usb
 # The uninstaller against queues the test creates.
+run_scenario uninstall-cancel
 run_scenario uninstall-one
 run_scenario uninstall-rest
 run_scenario uninstall-nothing

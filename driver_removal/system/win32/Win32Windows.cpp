@@ -78,8 +78,10 @@ DWORD Win32Windows::GetLastError() {
 
 std::string Win32Windows::FormatMessageA(DWORD flags, DWORD messageId, DWORD languageId) {
     char* text = nullptr;
-    const ::DWORD length = ::FormatMessageA(flags, nullptr, messageId, languageId,
-                                            reinterpret_cast<char*>(&text), 0, nullptr);
+    // The text is returned as a string, so the system always allocates the buffer.
+    const ::DWORD length =
+        ::FormatMessageA(flags | FORMAT_MESSAGE_ALLOCATE_BUFFER, nullptr, messageId, languageId,
+                         reinterpret_cast<char*>(&text), 0, nullptr);
     std::string result = (length != 0 && text) ? std::string(text, length) : std::string();
     if (text) ::LocalFree(text);
     return result;

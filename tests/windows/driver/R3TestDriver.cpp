@@ -455,7 +455,8 @@ bool SetTick(UninstallerRun& run, int index, bool ticked) {
     return WaitFor([&] { return (ListItemData(run.list, index) == 1) == ticked; }, 5000);
 }
 
-void UninstallOne() {
+// Two queues of the driver, made by the test, then Cancel: nothing is deleted.
+void UninstallCancel() {
     if (!RegisterDriverForOwnEnvironment()) return;
     AddQueue("Vantreel R-3", "LPT1:");
     AddQueue("Vantreel R-3(#1)", "COM2:");
@@ -464,6 +465,20 @@ void UninstallOne() {
     SetRegString(HKEY_LOCAL_MACHINE, PerPrinterKey("Vantreel R-3(#1)"), "Port",
                  "COM2:", KEY_WOW64_64KEY);
 
+    UninstallerRun run = StartUninstaller();
+    if (!run.dialog) return;
+    Check(WaitFor([&] { return ListCount(run.list) == 2; }, kDialogWait),
+          "both queues are listed before Cancel");
+    PostItemClick(run.dialog, IDCANCEL);
+    const long code = WaitExit(run.program, 10000, "uninstaller");
+    Check(code == 0, "Cancel ends the uninstaller with exit code 0", std::to_string(code));
+    const auto printers = PrinterNames();
+    Check(Contains(printers, "Vantreel R-3") && Contains(printers, "Vantreel R-3(#1)"),
+          "Cancel deletes no queue");
+    Check(Contains(DriverNames(kX64), kDriver), "Cancel keeps the driver");
+}
+
+void UninstallOne() {
     UninstallerRun run = StartUninstaller();
     if (!run.dialog) return;
     const bool listed = WaitFor([&] { return ListCount(run.list) == 2; }, kDialogWait);
@@ -623,6 +638,7 @@ int main(int argc, char** argv) {
         {"remove-leftover-processor", &RemoveLeftoverProcessor},
         {"forget-print-processor", &ForgetPrintProcessor},
         {"install-usb", &InstallUsb},
+        {"uninstall-cancel", &UninstallCancel},
         {"uninstall-one", &UninstallOne},
         {"uninstall-rest", &UninstallRest},
         {"uninstall-nothing", &UninstallNothing},
