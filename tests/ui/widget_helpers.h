@@ -10,11 +10,20 @@
 
 namespace tessaly::ui::qt::testing {
 
+// Owns the pending handlers below, so a test can drop those it did not use.
+inline QObject& ModalHandlers() {
+    static QObject owner;
+    return owner;
+}
+inline void CancelModalHandlers() {
+    for (QObject* handler : ModalHandlers().children()) delete handler;
+}
+
 // Acts on the next modal dialog of type T as soon as it shows. Install it before
 // the click that opens the dialog: that click only returns once the dialog ends.
 template <typename T>
 void WhenModal(std::function<void(T&)> act) {
-    auto* timer = new QTimer;
+    auto* timer = new QTimer(&ModalHandlers());
     timer->setInterval(5);
     QObject::connect(timer, &QTimer::timeout, [timer, act] {
         T* widget = qobject_cast<T*>(QApplication::activeModalWidget());

@@ -60,6 +60,7 @@ struct MainWindowTest : ::testing::Test {
     }
 
     void TearDown() override {
+        testing::CancelModalHandlers();
         EXPECT_TRUE(worker.WaitIdle(20000));
         view.reset();
         logic.reset();
