@@ -13,6 +13,7 @@
 #include "group_frame.h"
 #include "main_dialog_view.h"
 #include "operation_worker.h"
+#include "printer_status_dialog_view.h"
 #include "qt_notifier.h"
 #include "r3_engine.h"
 #include "selector_views.h"
@@ -173,6 +174,28 @@ TEST_F(MainWindowTest, ClosingDuringTheSelfTestWaitsForItsEnd) {
     EXPECT_EQ(engine->selfTestCount(), 1);
     EXPECT_FALSE(logic->port().IsOpen());
     EXPECT_THAT(queueLog, ElementsAre("pause receipts", "resume receipts"));
+}
+
+TEST_F(MainWindowTest, RunManagerLendsTheOpenPortToTheStatusDialog) {
+    Open();
+    Check();
+    bool opened = false;
+    WhenModal<PrinterStatusDialogView>([&](PrinterStatusDialogView& status) {
+        opened = true;
+        EXPECT_EQ(status.windowTitle(), "Printer Status for Vantreel R-3 V1.0.0");
+        AnswerMessages(messages, 1);
+        status.button(kGetButton)->click();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !status.working(); }, 20000));
+        EXPECT_TRUE(status.button(kSetButton)->isEnabled());
+        QTest::keyClick(&status, Qt::Key_Escape);
+    });
+    QTest::mouseClick(view->controls().runManager, Qt::LeftButton);
+    ASSERT_TRUE(opened);
+    ASSERT_EQ(messages->size(), 2u);
+    EXPECT_EQ((*messages)[1].text, "Success to get status of printer.");
+    // Closing the status dialog leaves the connection as it was.
+    EXPECT_TRUE(logic->port().IsOpen());
+    EXPECT_THAT(Buttons(), ElementsAre(false, true, true, true, true));
 }
 
 TEST_F(MainWindowTest, TheEditorWritesTheDocumentedBytes) {
