@@ -3,11 +3,13 @@
 
 #include <QCheckBox>
 #include <QFileDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QTemporaryDir>
 #include <filesystem>
 #include <fstream>
 
+#include "about_dialog_view.h"
 #include "command_test_editor_view.h"
 #include "dialog_units.h"
 #include "group_frame.h"
@@ -92,6 +94,19 @@ TEST_F(MainWindowTest, ShowsTheDocumentedTextsAndStartsWithOnlyTheCheck) {
     EXPECT_EQ(c.checkCommunication->text(), "Check Communication");
     EXPECT_TRUE(c.checkCommunication->isDefault());
     EXPECT_THAT(Buttons(), ElementsAre(true, false, false, false, true));
+    // The About box sits on F1 and in the window's context menu.
+    ASSERT_EQ(view->actions().size(), 1);
+    EXPECT_EQ(view->actions()[0]->text(), "&About Tessaly...");
+    EXPECT_EQ(view->contextMenuPolicy(), Qt::ActionsContextMenu);
+    QStringList aboutTexts;
+    WhenModal<AboutDialogView>([&](AboutDialogView& about) {
+        aboutTexts << about.windowTitle();
+        for (auto* label : about.findChildren<QLabel*>()) aboutTexts << label->text();
+        about.accept();
+    });
+    QTest::keyClick(view.get(), Qt::Key_F1);
+    EXPECT_THAT(aboutTexts, ::testing::IsSupersetOf(
+                                {QString("About Tessaly"), QString("Tessaly Version 1.0.0")}));
     // Every control lies inside the window and every button shows its whole text.
     for (QWidget* child : view->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
         EXPECT_TRUE(view->rect().contains(child->geometry())) << child->metaObject()->className();

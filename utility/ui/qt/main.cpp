@@ -94,7 +94,6 @@ int main(int argc, char* argv[]) {
     OperationWorker worker;
     QtNotifier notifier;
     SystemPortCatalog catalog(extraPorts);
-    int status = 0;
     {
         MainDialog logic(
             MainDialogDeps{SystemClock::instance(), notifier, worker, catalog, {}, nullptr});
@@ -131,5 +130,5 @@ int main(int argc, char* argv[]) {
         view.exec();
         worker.WaitIdle(60000);
     }
-    return status;
+    return 0;
 }
