@@ -278,6 +278,12 @@ void Win32UsbWatcher::Serve(std::promise<bool>* ready) {
         0, kWindowClass, kWindowName, WS_CHILD, 0, 0, 0, 0, GetDesktopWindow(),
         reinterpret_cast<HMENU>(static_cast<INT_PTR>(kControlId)), instance, nullptr);
     if (window_ == nullptr) {
+        // A session without a desktop (a service, a console program run headless)
+        // still has message-only windows, which device notices reach as well.
+        window_ = CreateWindowExA(0, kWindowClass, kWindowName, 0, 0, 0, 0, 0, HWND_MESSAGE,
+                                  nullptr, instance, nullptr);
+    }
+    if (window_ == nullptr) {
         lastError_ = "the notice window cannot be created: " + SystemMessage(GetLastError());
         ready->set_value(false);
         return;
