@@ -98,8 +98,11 @@ class InstallerDialog final : public tessaly::winsys::StatusDisplay {
     void Refresh() override {
         SetDlgItemTextA(window_, IDC_STATUS_TEXT, status_.c_str());
         SetDlgItemTextA(window_, IDC_VERSION_TEXT, version_.c_str());
-        // The run never returns to the message loop, so what changed is painted now.
-        UpdateWindow(window_);
+        // The run never returns to the message loop, so the texts are repainted now rather
+        // than when the loop would have done it.
+        for (int id : {IDC_STATUS_TEXT, IDC_VERSION_TEXT})
+            RedrawWindow(GetDlgItem(window_, id), nullptr, nullptr,
+                         RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
     }
 
   private:

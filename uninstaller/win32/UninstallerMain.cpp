@@ -39,9 +39,10 @@ class UninstallerDialog final : public tessaly::uninstaller::UninstallerView {
     }
     void Refresh() override {
         SetDlgItemTextA(window_, IDC_STATUS_TEXT, status_.c_str());
-        // The run does not return to the message loop between its steps, so what changed is
-        // painted now.
-        UpdateWindow(window_);
+        // The run does not return to the message loop between its steps, so the text is
+        // repainted now rather than when the loop would have done it.
+        RedrawWindow(GetDlgItem(window_, IDC_STATUS_TEXT), nullptr, nullptr,
+                     RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
     }
 
     void AddListItem(const std::string& name) override {
