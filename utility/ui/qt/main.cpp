@@ -16,6 +16,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <string>
+#include <string_view>
 
 #include "app_icon.h"
 #include "diversion_safety_net.h"
@@ -44,6 +46,41 @@ void SavePaper(const tessaly::sim::R3Engine& engine, const QString& folder) {
     for (const auto& line : engine.paper()) out << QString::fromStdString(line) << '\n';
 }
 
+bool HasArgument(int argc, char* argv[], std::string_view name) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == name || arg.starts_with(std::string(name) + "=")) return true;
+    }
+    return false;
+}
+
+// Without any display the window system cannot start. The screenshot tour needs
+// none (it renders offscreen); for the window itself say how to get one.
+bool PrepareDisplay(int argc, char* argv[]) {
+    if (!qEnvironmentVariableIsEmpty("DISPLAY") ||
+        !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
+        !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        return true;
+    }
+    if (HasArgument(argc, argv, "--screenshots")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        return true;
+    }
+    if (HasArgument(argc, argv, "--help") || HasArgument(argc, argv, "-h") ||
+        HasArgument(argc, argv, "--version") || HasArgument(argc, argv, "-v")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        return true;
+    }
+    std::fprintf(stderr,
+                 "Tessaly needs a display and there is none here.\n"
+                 "  xvfb-run -a Tessaly --virtual-printer     runs it on a virtual display\n"
+                 "  Tessaly --virtual-printer --screenshots DIR\n"
+                 "                                           walks through every dialog with the\n"
+                 "                                           built-in virtual printer and saves a\n"
+                 "                                           picture of each in DIR\n");
+    return false;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -51,6 +88,7 @@ int main(int argc, char* argv[]) {
     using namespace tessaly::ui;
     using namespace tessaly::ui::qt;
 
+    if (!PrepareDisplay(argc, argv)) return 2;
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tessaly"));
     QApplication::setApplicationVersion(QStringLiteral("1.0.0"));
