@@ -52,6 +52,7 @@ class PortSelectDialog final : public PortChoice {
         if (message == WM_INITDIALOG) {
             SetWindowLongPtrA(dialog, DWLP_USER, lParam);
             auto* self = reinterpret_cast<PortSelectDialog*>(lParam);
+            tessaly::winsys::CenterDialog(dialog);
             CheckDlgButton(dialog, kPortRadios[static_cast<std::size_t>(self->selected_)],
                            BST_CHECKED);
             return TRUE;
@@ -140,6 +141,7 @@ class InstallerDialog final : public tessaly::winsys::StatusDisplay {
 
     void Initialize(HWND dialog) {
         window_ = dialog;
+        tessaly::winsys::CenterDialog(dialog);
         icons_ = tessaly::winsys::SetDialogIcons(dialog, g_instance, IDR_MAINFRAME);
         version_ = kVersionText;
         SetDlgItemTextA(dialog, IDC_STATUS_TEXT, status_.c_str());

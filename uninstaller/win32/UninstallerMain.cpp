@@ -129,6 +129,7 @@ class UninstallerDialog final : public tessaly::uninstaller::UninstallerView {
 
     void Initialize(HWND dialog) {
         window_ = dialog;
+        tessaly::winsys::CenterDialog(dialog);
         icons_ = tessaly::winsys::SetDialogIcons(dialog, g_instance, IDR_MAINFRAME);
         tessaly::uninstaller::checklist::Attach(List());
         SendDlgItemMessageA(dialog, IDC_PROGRESS, PBM_SETRANGE32, 0, 100);

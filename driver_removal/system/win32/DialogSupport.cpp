@@ -1,5 +1,6 @@
 #include "DialogSupport.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace tessaly::winsys {
@@ -29,6 +30,25 @@ bool PaintMinimizedIcon(HWND dialog, HICON icon) {
     DrawIcon(dc, x, y, icon);
     EndPaint(dialog, &paint);
     return true;
+}
+
+void CenterDialog(HWND dialog) {
+    RECT window;
+    GetWindowRect(dialog, &window);
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    GetMonitorInfoA(MonitorFromWindow(dialog, MONITOR_DEFAULTTONEAREST), &monitor);
+    const RECT area = monitor.rcWork;
+    RECT around = area;
+    HWND owner = GetWindow(dialog, GW_OWNER);
+    if (owner && IsWindowVisible(owner) && !IsIconic(owner)) GetWindowRect(owner, &around);
+    const LONG width = window.right - window.left;
+    const LONG height = window.bottom - window.top;
+    LONG x = around.left + (around.right - around.left - width) / 2;
+    LONG y = around.top + (around.bottom - around.top - height) / 2;
+    x = std::max(area.left, std::min(x, area.right - width));
+    y = std::max(area.top, std::min(y, area.bottom - height));
+    SetWindowPos(dialog, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 std::string ControlText(HWND dialog, int controlId) {

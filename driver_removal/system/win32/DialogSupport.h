@@ -20,6 +20,10 @@ AppIcons SetDialogIcons(HWND dialog, HINSTANCE instance, int iconId);
 // otherwise returns false and leaves painting to the default handling.
 bool PaintMinimizedIcon(HWND dialog, HICON icon);
 
+// Centres the dialog over its owner when the owner is visible, otherwise on the work area of
+// its monitor, keeping it inside that work area (as dialog frameworks do on start-up).
+void CenterDialog(HWND dialog);
+
 // The text of a dialog control.
 std::string ControlText(HWND dialog, int controlId);
 
