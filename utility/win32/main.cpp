@@ -1,0 +1,83 @@
+// Tessaly.exe: the settings utility for the Vantreel R-3 as a Win32 dialog program.
+//
+//   Tessaly.exe [--virtual-printer]
+// With --virtual-printer every port leads to the virtual R-3 inside this process,
+// and no print queue is touched.
+
+// clang-format off
+#include <windows.h>
+#include <commctrl.h>
+// clang-format on
+
+#include <cstring>
+#include <memory>
+
+#include "dialogs.h"
+#include "main_dialog.h"
+#include "port_catalog.h"
+#include "print_queues.h"
+#include "r3_engine.h"
+#include "simulated_port.h"
+#include "ui_bridge.h"
+#include "usb_device.h"
+
+namespace {
+
+using namespace tessaly;
+
+// The port lists of the Windows program: the fixed serial and parallel names, and
+// the R-3 printers that USB discovery finds.
+class FixedPortCatalog final : public ui::PortCatalog {
+  public:
+    std::vector<std::string> SerialPorts() override { return ui::MainDialog::kDefaultSerialPorts; }
+    std::vector<std::string> ParallelPorts() override {
+        return ui::MainDialog::kDefaultParallelPorts;
+    }
+    std::vector<std::string> UsbPrinters() override { return FindUsbPrinters(); }
+};
+
+// No print system: the virtual printer holds no real port.
+class NoPrintQueues final : public PrintQueues {
+  public:
+    std::optional<std::vector<PrintQueue>> List() override { return std::vector<PrintQueue>{}; }
+    bool Pause(const std::string&) override { return true; }
+    bool Resume(const std::string&) override { return true; }
+};
+
+bool HasArgument(const char* wanted) {
+    for (int i = 1; i < __argc; ++i)
+        if (std::strcmp(__argv[i], wanted) == 0) return true;
+    return false;
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_TAB_CLASSES | ICC_PROGRESS_CLASS |
+                                                        ICC_UPDOWN_CLASS | ICC_STANDARD_CLASSES};
+    InitCommonControlsEx(&controls);
+    auto& bridge = win32::UiBridge::instance();
+    if (!bridge.Create()) return 1;
+
+    const bool virtualPrinter = HasArgument("--virtual-printer");
+    Clock& clock = SystemClock::instance();
+    sim::R3Engine engine;
+    win32::MessageBoxNotifier notifier;
+    win32::Worker worker;
+    FixedPortCatalog catalog;
+    PortFactory factory;
+    std::unique_ptr<PrintQueues> queues;
+    if (virtualPrinter) {
+        factory = sim::MakeSimulatedPortFactory(engine, clock);
+        queues = std::make_unique<NoPrintQueues>();
+    }
+    INT_PTR result = 0;
+    {
+        ui::MainDialog logic(ui::MainDialogDeps{clock, notifier, worker, catalog,
+                                                std::move(factory), std::move(queues)});
+        result = win32::RunMainDialog(instance, logic, worker);
+        worker.WaitIdle();
+        logic.Shutdown();
+    }
+    return result == -1 ? 1 : 0;
+}

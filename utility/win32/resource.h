@@ -1,0 +1,89 @@
+// Resource numbers and control identifiers of Tessaly.exe.
+#pragma once
+
+#define IDD_ABOUTBOX 100
+#define IDS_ABOUTBOX 101
+#define IDD_MAIN 102
+#define IDD_MEMORY_SWITCH_PAGE 105
+#define IDI_APP 128
+#define IDD_PRINTER_STATUS 129
+#define IDD_PRINTER_SETTING_PAGE 131
+#define IDD_COMMAND_EDITOR 147
+#define IDD_SELECT_RANGE 148
+#define IDD_SELECT_CODEPAGE 149
+#define IDD_SELECT_ADDRESS 151
+#define IDM_ABOUTBOX 16
+
+// Main dialog.
+#define IDC_CHECK_COMMUNICATION 1001
+#define IDC_SERIAL 1018
+#define IDC_PARALLEL 1019
+#define IDC_USB 1020
+#define IDC_PORT 1022
+#define IDC_SELF_TEST 1023
+#define IDC_BAUD 1024
+#define IDC_DATA_BITS 1025
+#define IDC_PARITY 1026
+#define IDC_STOP_BITS 1027
+#define IDC_RUN_MANAGER 1030
+#define IDC_FLOW_CONTROL 1031
+#define IDC_MODEL 1032
+#define IDC_COMMAND_EDITOR 1033
+
+// About box.
+#define IDC_ABOUT_VERSION 1050
+#define IDC_ABOUT_YEAR 1051
+
+// Printer status dialog.
+#define IDC_STATUS_TAB 1100
+#define IDC_GET_STATUS 1101
+#define IDC_SET_STATUS 1102
+#define IDC_SAVE_STATUS 1103
+#define IDC_LOAD_STATUS 1104
+#define IDC_INITIALIZE_STATUS 1105
+#define IDC_STATUS_PROGRESS 1106
+
+// Memory switch page: row r has its label at 1200 + r and its choices at
+// 1210 + 2r and 1211 + 2r.
+#define IDC_SWITCH_LABEL0 1200
+#define IDC_SWITCH_CHOICE0 1210
+
+// Printer setting page.
+#define IDC_MODEL_NAME 1301
+#define IDC_FIRMWARE_VERSION 1302
+#define IDC_STATUS_BAUD 1310
+#define IDC_STATUS_DATA_BITS 1311
+#define IDC_STATUS_PARITY 1312
+#define IDC_STATUS_FLOW 1313
+#define IDC_CODE_PAGE 1320
+#define IDC_BUYER_SET 1321
+
+// Command test editor.
+#define IDC_SET_CODEPAGE 10
+#define IDC_WRITE_COMMAND 11
+#define IDC_LOAD 12
+#define IDC_SAVE 13
+#define IDC_DRAWER2 14
+#define IDC_LINE_SPACING 15
+#define IDC_DRAWER1 16
+#define IDC_CLEAR 17
+#define IDC_SELECT_CODEPAGE 18
+#define IDC_PRINT_TEST_STRING 19
+#define IDC_COMMAND_TEXT 1009
+#define IDC_BOLD 1012
+#define IDC_UNDERLINE 1013
+#define IDC_LEFT_ALIGNMENT 1112
+#define IDC_CENTER_ALIGNMENT 1113
+#define IDC_RIGHT_ALIGNMENT 1114
+#define IDC_FONT_A 1115
+#define IDC_FONT_B 1116
+#define IDC_PRINT_NV_IMAGE 1117
+#define IDC_PAPER_CUT 1118
+#define IDC_FEED 1119
+
+// Selector dialogs.
+#define IDC_CODEPAGE_LIST 11
+#define IDC_RANGE_VALUE 1009
+#define IDC_RANGE_SPIN 1013
+#define IDC_DEFAULT_SPACING 1014
+#define IDC_ADDRESS 1016
