@@ -72,13 +72,13 @@ void PrinterStatusDialogView::build() {
     tabs_->memorySwitchPage()->onChanged = [this] { refresh(); };
     tabs_->printerSettingPage()->onChanged = [this] { refresh(); };
 
-    struct Spec {
+    struct ButtonPlace {
         StatusButton id;
         const char* text;
         int x, y;
         std::function<void()> action;
     };
-    const std::array<Spec, 6> specs{{
+    const std::array<ButtonPlace, 6> places{{
         {kGetButton, "Get Status", 337, 26, [this] { logic_.OnGetStatus(); }},
         {kSetButton, "Set Status", 337, 49, [this] { logic_.OnSetStatus(); }},
         {kSaveButton, "Save Status", 337, 89, [this] { saveStatus(); }},
@@ -86,17 +86,17 @@ void PrinterStatusDialogView::build() {
         {kInitializeButton, "Initialize Status", 337, 135, [this] { logic_.OnInitializeStatus(); }},
         {kExitButton, "Exit", 337, 162, nullptr},
     }};
-    for (const Spec& spec : specs) {
-        auto* b = new QPushButton(spec.text, this);
-        b->setGeometry(du.rect(spec.x, spec.y, 64, 17));
+    for (const ButtonPlace& place : places) {
+        auto* b = new QPushButton(place.text, this);
+        b->setGeometry(du.rect(place.x, place.y, 64, 17));
         b->setAutoDefault(false);
-        buttons_[spec.id] = b;
-        if (!spec.action) {
+        buttons_[place.id] = b;
+        if (!place.action) {
             // Exit works during an exchange too: the dialog closes when it ends.
             connect(b, &QPushButton::clicked, this, &QDialog::reject);
             continue;
         }
-        connect(b, &QPushButton::clicked, this, [this, action = spec.action] {
+        connect(b, &QPushButton::clicked, this, [this, action = place.action] {
             if (working()) return;
             action();
             refresh();
