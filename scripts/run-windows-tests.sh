@@ -19,14 +19,22 @@ cmake --build build/mingw/windows-tests -j2
 built=$(date +%s)
 
 echo "== Wine integration tests"
+log=build/mingw/wine-tests.log
 status=0
 timeout -k 10 480 xvfb-run -a -s "-screen 0 1024x768x24" \
   bash tests/windows/run-wine-tests.sh build/mingw build/mingw/windows-tests \
-  build/mingw/wine-screenshots || status=$?
+  build/mingw/wine-screenshots 2>&1 | tee "$log" || status=$?
 done_at=$(date +%s)
 echo "Windows part: install $((installed - start)) s, build $((built - installed)) s," \
   "tests $((done_at - built)) s"
+summary=$(grep -E '^[0-9]+ passed, [0-9]+ failed$' "$log" | tail -1 || true)
+if [ -z "$summary" ]; then
+  # Cut off before its summary (time limit, X server or Wine failure).
+  summary="$(grep -c '^PASS' "$log" || true) passed, $(( $(grep -c '^FAIL' "$log" || true) + 1 )) failed"
+  status=1
+fi
 if [ "$status" -ne 0 ]; then
   echo "Windows integration tests FAILED (status $status)" >&2
 fi
+echo "$summary"
 exit "$status"
