@@ -141,7 +141,12 @@ run_scenario install-com1
 run_restart_scenario remove-leftover-driver
 run_restart_scenario remove-leftover-processor
 run_scenario forget-print-processor 60
-# Fresh again, USB: the full installation.
+# Fresh again, USB: the full installation, and the uninstaller finding the driver without
+# a queue.
+run_scenario install-usb
+run_scenario uninstall-driver-only
+run_scenario forget-print-processor 60
+# Installed again, for the uninstaller against queues.
 run_scenario install-usb
 # The uninstaller against queues the test creates.
 run_scenario uninstall-cancel

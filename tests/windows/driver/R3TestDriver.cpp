@@ -455,6 +455,30 @@ bool SetTick(UninstallerRun& run, int index, bool ticked) {
     return WaitFor([&] { return (ListItemData(run.list, index) == 1) == ticked; }, 5000);
 }
 
+// The driver without any queue: the removal starts at once, with no choice offered.
+void UninstallDriverOnly() {
+    Check(Contains(DriverNames(kX64), kDriver) && PrinterNames().empty(),
+          "prepare: the driver is installed without a queue");
+    UninstallerRun run = StartUninstaller();
+    if (!run.dialog) return;
+    MessageBoxSeen box =
+        WaitMessageBox(run.program.info.dwProcessId, kUninstallerCaption, kRemovalWait, run.dialog);
+    if (Check(box.window != nullptr, "the restart question shows")) {
+        CheckText("restart question", box.text, kRestartQuestion);
+        Check(ListCount(run.list) == 0, "no queue is offered");
+        Check(!Enabled(run.dialog, IDCANCEL), "Cancel is disabled");
+        Check(ProgressPos(run.dialog, 1002) == 30, "one step of 30 (no queue step)",
+              std::to_string(ProgressPos(run.dialog, 1002)));
+        Screenshot("uninstaller-driver-only");
+        Check(!Contains(DriverNames(kX64), kDriver), "driver removed (registry fall-back)");
+        Check(!KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey, KEY_WOW64_64KEY),
+              "uninstall key deleted");
+        Answer(box, IDNO);  // never Yes
+    }
+    const long code = WaitExit(run.program, 20000, "uninstaller");
+    Check(code == 0, "uninstaller closes with exit code 0 after No", std::to_string(code));
+}
+
 // Two queues of the driver, made by the test, then Cancel: nothing is deleted.
 void UninstallCancel() {
     if (!RegisterDriverForOwnEnvironment()) return;
@@ -638,6 +662,7 @@ int main(int argc, char** argv) {
         {"remove-leftover-processor", &RemoveLeftoverProcessor},
         {"forget-print-processor", &ForgetPrintProcessor},
         {"install-usb", &InstallUsb},
+        {"uninstall-driver-only", &UninstallDriverOnly},
         {"uninstall-cancel", &UninstallCancel},
         {"uninstall-one", &UninstallOne},
         {"uninstall-rest", &UninstallRest},
