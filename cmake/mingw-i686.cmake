@@ -14,8 +14,3 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 set(CMAKE_CROSSCOMPILING_EMULATOR wine)
-
-# The Windows programs use none of the utility's libraries, which exist here only for the
-# host. Empty package files let the top-level find_package calls succeed in this build.
-set(fmt_DIR ${CMAKE_CURRENT_LIST_DIR}/mingw-packages CACHE PATH "")
-set(CLI11_DIR ${CMAKE_CURRENT_LIST_DIR}/mingw-packages CACHE PATH "")
