@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <fstream>
 #include <thread>
 
@@ -174,6 +175,31 @@ std::string DescribeNodeHolders(const std::string& path) {
     }
     closedir(proc);
     return holders;
+}
+
+std::string DescribeNodeError(const NodeAdvice& advice, const std::string& path, const char* what,
+                              int error) {
+    const std::string node = std::string("The ") + advice.kind + " " + path;
+    switch (error) {
+        case ENOENT:
+        case ENODEV:
+        case ENXIO:
+            return node + " " + advice.missing;
+        case EACCES:
+        case EPERM:
+            return "Permission denied on " + path + ". " + advice.permission;
+        case EBUSY:
+        case EWOULDBLOCK: {
+            const std::string holders = DescribeNodeHolders(path);
+            return node + " is in use by " + (holders.empty() ? "another program" : holders) +
+                   ". " + advice.busy;
+        }
+        case ETIMEDOUT:
+            return "The printer on " + path +
+                   " stopped taking data: check that it is on line and has paper.";
+        default:
+            return std::string(what) + " " + path + " failed: " + std::strerror(error);
+    }
 }
 
 }  // namespace tessaly

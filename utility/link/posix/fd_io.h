@@ -31,4 +31,15 @@ int OpenExclusive(const std::string& path);
 // number, so a link and the node it points to count as the same.
 std::string DescribeNodeHolders(const std::string& path);
 
+// What a user is told about a failed operation on a device node of one kind of
+// port, with what to do about it.
+struct NodeAdvice {
+    const char* kind;        // "serial port", "parallel port", "USB printer"
+    const char* missing;     // follows the node's name when it is not there
+    const char* permission;  // follows "Permission denied on NODE."
+    const char* busy;        // follows "... is in use by PROGRAM."
+};
+std::string DescribeNodeError(const NodeAdvice& advice, const std::string& path, const char* what,
+                              int error);
+
 }  // namespace tessaly

@@ -37,35 +37,12 @@ PosixParallelDevice::~PosixParallelDevice() {
 }
 
 void PosixParallelDevice::SetErrno(const char* what, int error) {
-    switch (error) {
-        case ENOENT:
-        case ENODEV:
-        case ENXIO:
-            lastError_ = "The parallel port " + path_ +
-                         " does not exist. Check the port name and that the lp driver is "
-                         "loaded (sudo modprobe lp).";
-            break;
-        case EACCES:
-        case EPERM:
-            lastError_ = "Permission denied on " + path_ +
-                         ". Add your user to the 'lp' group (sudo usermod -aG lp $USER), then "
-                         "log in again.";
-            break;
-        case EBUSY:
-        case EWOULDBLOCK: {
-            const std::string holders = DescribeNodeHolders(path_);
-            lastError_ = "The parallel port " + path_ + " is in use by " +
-                         (holders.empty() ? std::string("another program") : holders) +
-                         ". Close it and try again.";
-            break;
-        }
-        case ETIMEDOUT:
-            lastError_ = "The printer on " + path_ +
-                         " stopped taking data: check that it is on line and has paper.";
-            break;
-        default:
-            lastError_ = std::string(what) + " " + path_ + " failed: " + std::strerror(error);
-    }
+    static constexpr NodeAdvice kAdvice{
+        "parallel port",
+        "does not exist. Check the port name and that the lp driver is loaded (sudo modprobe lp).",
+        "Add your user to the 'lp' group (sudo usermod -aG lp $USER), then log in again.",
+        "Close it and try again."};
+    lastError_ = DescribeNodeError(kAdvice, path_, what, error);
 }
 
 bool PosixParallelDevice::Open(const std::string& name) {

@@ -74,30 +74,12 @@ PosixSerialDevice::~PosixSerialDevice() {
 }
 
 void PosixSerialDevice::SetErrno(const char* what, int error) {
-    switch (error) {
-        case ENOENT:
-        case ENODEV:
-        case ENXIO:
-            lastError_ = "The serial port " + path_ +
-                         " does not exist. Check the port name and that the adapter is plugged in.";
-            break;
-        case EACCES:
-        case EPERM:
-            lastError_ = "Permission denied on " + path_ +
-                         ". Add your user to the 'dialout' group (sudo usermod -aG dialout "
-                         "$USER), then log in again.";
-            break;
-        case EBUSY:
-        case EWOULDBLOCK: {
-            const std::string holders = DescribeNodeHolders(path_);
-            lastError_ = "The serial port " + path_ + " is in use by " +
-                         (holders.empty() ? std::string("another program") : holders) +
-                         ". Close it and try again.";
-            break;
-        }
-        default:
-            lastError_ = std::string(what) + " " + path_ + " failed: " + std::strerror(error);
-    }
+    static constexpr NodeAdvice kAdvice{
+        "serial port", "does not exist. Check the port name and that the adapter is plugged in.",
+        "Add your user to the 'dialout' group (sudo usermod -aG dialout $USER), then log in "
+        "again.",
+        "Close it and try again."};
+    lastError_ = DescribeNodeError(kAdvice, path_, what, error);
 }
 
 bool PosixSerialDevice::Open(const std::string& name) {

@@ -15,35 +15,12 @@ PosixUsbDevice::~PosixUsbDevice() {
 }
 
 void PosixUsbDevice::SetErrno(const char* what, int error) {
-    switch (error) {
-        case ENOENT:
-        case ENODEV:
-        case ENXIO:
-            lastError_ = "The USB printer " + path_ +
-                         " is not there: check that it is plugged in and switched on.";
-            break;
-        case EACCES:
-        case EPERM:
-            lastError_ = "Permission denied on " + path_ +
-                         ". Install the udev rule 70-vantreel-r3.rules (cmake --install) and "
-                         "plug the printer in again, or add your user to the 'lp' group (sudo "
-                         "usermod -aG lp $USER) and log in again.";
-            break;
-        case EBUSY:
-        case EWOULDBLOCK: {
-            const std::string holders = DescribeNodeHolders(path_);
-            lastError_ = "The USB printer " + path_ + " is in use by " +
-                         (holders.empty() ? std::string("another program") : holders) +
-                         ". Close it (or pause its print queue) and try again.";
-            break;
-        }
-        case ETIMEDOUT:
-            lastError_ = "The USB printer " + path_ +
-                         " stopped taking data: check that it is on line and has paper.";
-            break;
-        default:
-            lastError_ = std::string(what) + " " + path_ + " failed: " + std::strerror(error);
-    }
+    static constexpr NodeAdvice kAdvice{
+        "USB printer", "is not there: check that it is plugged in and switched on.",
+        "Install the udev rule 70-vantreel-r3.rules (cmake --install) and plug the printer in "
+        "again, or add your user to the 'lp' group (sudo usermod -aG lp $USER) and log in again.",
+        "Close it (or pause its print queue) and try again."};
+    lastError_ = DescribeNodeError(kAdvice, path_, what, error);
 }
 
 bool PosixUsbDevice::Open(const std::string& node) {
