@@ -1,7 +1,7 @@
 // Registry permission helper: changes the access list of one registry key from a textual
-// permission specification such as "/PG:Everyone:Fc", on the local or a remote machine.
+// permission text such as "/PG:Everyone:Fc", on the local or a remote machine.
 //
-// Specification: up to three ":"-separated fields (empty fields are skipped).
+// Permission text: up to three ":"-separated fields (empty fields are skipped).
 //   1. switch: 2nd character "P" (any case) asks for a permission change, and the 3rd picks the
 //      mode: G grant, S set, D deny, R revoke. Any other 2nd character means "not used".
 //   2. trustee: account or group name, passed on unchanged.
