@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Cross-builds the settings utility for Windows (tessaly-cli.exe and its Windows
-# test programs) with MinGW-w64 into build/mingw-utility and runs them under Wine.
+# Cross-builds the settings utility for Windows (Tessaly.exe, tessaly-cli.exe and
+# their Windows test programs) with MinGW-w64 into build/mingw-utility and runs
+# them under Wine with a virtual X display; screenshots of every dialog go to
+# build/mingw-utility/wine-screenshots.
 # Installs what is missing first. Ends with "N passed, N failed"; the exit status
 # is non-zero on any failure.
 set -euo pipefail
@@ -22,13 +24,16 @@ fi
 echo "== MinGW build of the settings utility"
 cmake -S . -B build/mingw-utility -G Ninja --toolchain "$PWD/cmake/mingw-i686-utility.cmake" \
   -DCMAKE_BUILD_TYPE=Release -DTESSALY_BUILD_TESTS=OFF >/dev/null
-cmake --build build/mingw-utility -j2 --target tessaly-cli tessaly_link_tests
+cmake --build build/mingw-utility -j2 --target Tessaly tessaly-cli tessaly_link_tests \
+  tessaly_gui_tests
 built=$(date +%s)
 
 echo "== Wine tests of the settings utility"
 status=0
-timeout -k 10 600 bash tests/windows-utility/run-wine-tests.sh build/mingw-utility \
-  "$WINEPREFIX" || status=$?
+wineserver -k 2>/dev/null || true  # a server started without a display cannot show dialogs
+timeout -k 10 900 xvfb-run -a -s "-screen 0 1024x768x24" \
+  bash tests/windows-utility/run-wine-tests.sh build/mingw-utility "$WINEPREFIX" \
+  build/mingw-utility/wine-screenshots || status=$?
 done_at=$(date +%s)
 echo "Windows utility: install $((installed - start)) s, build $((built - installed)) s," \
   "tests $((done_at - built)) s"

@@ -1,15 +1,19 @@
 #!/usr/bin/env bash
 # Runs the Windows utility's programs under Wine: tessaly-cli.exe against the
 # in-process virtual printer, against a COM port that Wine maps to a Linux
-# pseudo-terminal (no modem lines), and with a spooler queue on that port; then
-# the link back-end tests (tessaly_link_tests.exe). Every step is bounded in time.
-# Ends with "N passed, N failed".
+# pseudo-terminal (no modem lines), and with a spooler queue on that port; the
+# link back-end tests (tessaly_link_tests.exe); then Tessaly.exe's dialogs, driven
+# by tessaly_gui_tests.exe, with a screenshot of every dialog. Needs an X display
+# (xvfb-run). Every step is bounded in time. Ends with "N passed, N failed".
 #
-#   run-wine-tests.sh <MinGW build dir> <Wine prefix>
+#   run-wine-tests.sh <MinGW build dir> <Wine prefix> <screenshot folder>
 set -uo pipefail
 build=$(realpath "$1")
 export WINEPREFIX=$(realpath -m "$2") WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 cli="$build/utility/cli/tessaly-cli.exe"
+gui="$build/utility/win32/Tessaly.exe"
+guitests="$build/tests/windows-utility/tessaly_gui_tests.exe"
+shots=$(realpath -m "$3")
 linktests="$build/tests/windows-utility/tessaly_link_tests.exe"
 work=$(mktemp -d)
 passed=0
@@ -23,6 +27,7 @@ check() { # check "what" command...: passes when the command succeeds
 cleanup() {
   [ -n "${pty_pid:-}" ] && kill "$pty_pid" 2>/dev/null
   [ -n "${keeper_pid:-}" ] && kill "$keeper_pid" 2>/dev/null
+  [ -n "${camera_pid:-}" ] && kill "$camera_pid" 2>/dev/null
   wineserver -k 2>/dev/null
   rm -rf "$work"
 }
@@ -147,6 +152,34 @@ else
   passed=$((passed + $(echo "$summary" | awk '{print $1}')))
   failed=$((failed + $(echo "$summary" | awk '{print $3}')))
 fi
+
+echo "== Tessaly.exe dialogs"
+# Caption buttons draw as letters unless Wine's own fonts are in the prefix.
+cp -n /usr/share/wine/fonts/marlett.ttf /usr/share/wine/fonts/tahoma*.ttf \
+  "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null
+rm -rf "$shots"
+mkdir -p "$shots"
+# The driver asks for a screenshot by writing <name>.req and waits until it is gone.
+(
+  while true; do
+    for req in "$shots"/*.req; do
+      [ -e "$req" ] || continue
+      timeout 10 import -window root "${req%.req}.png" 2>/dev/null
+      rm -f "$req"
+    done
+    sleep 0.2
+  done
+) &
+camera_pid=$!
+winpath() { echo "Z:$(echo "$1" | tr / '\\')"; }
+timeout -k 5 300 wine "$guitests" "$(winpath "$gui")" "$(winpath "$shots")" >"$work/gui.out" 2>&1
+echo $? >"$work/gui.rc"
+tr -d '\r' <"$work/gui.out" | grep -v '^PASS'
+passed=$((passed + $(tr -d '\r' <"$work/gui.out" | grep -c '^PASS')))
+failed=$((failed + $(tr -d '\r' <"$work/gui.out" | grep -c '^FAIL')))
+check "the dialog driver ran to its end" test "$(cat "$work/gui.rc")" != 124
+count=$(ls "$shots"/*.png 2>/dev/null | wc -l)
+check "a screenshot of every dialog ($count in $shots)" test "$count" -ge 18
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -447,7 +447,8 @@ class StatusView {
             case WM_NOTIFY: {
                 const auto* header = reinterpret_cast<const NMHDR*>(lParam);
                 if (header->idFrom == IDC_STATUS_TAB && header->code == TCN_SELCHANGE) {
-                    view->ShowPage(static_cast<int>(SendMessageA(header->hwndFrom, TCM_GETCURSEL, 0, 0)));
+                    view->ShowPage(
+                        static_cast<int>(SendMessageA(header->hwndFrom, TCM_GETCURSEL, 0, 0)));
                     return TRUE;
                 }
                 break;

@@ -1,0 +1,356 @@
+// Drives Tessaly.exe's dialogs from outside, as a user would, against the virtual
+// printer inside Tessaly.exe: the main dialog, the About box, the interface
+// choices, Check Communication, Run Manager with Get Status and Set Status with a
+// font download, the command test editor and its three selectors. Every wait is
+// bounded; a screenshot is taken of every dialog.
+//
+//   tessaly_gui_tests.exe <Tessaly.exe> <screenshot folder>
+
+// clang-format off
+#include <windows.h>
+#include <commctrl.h>
+// clang-format on
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "WineHelpers.h"
+
+using namespace r3test;
+
+namespace {
+
+constexpr const char* kMainCaption = "Tessaly V1.0.0";
+constexpr const char* kStatusCaption = "Printer Status for Vantreel R-3 V1.0.0";
+DWORD pid = 0;
+
+int ComboCount(HWND dialog, int id) {
+    return static_cast<int>(Ask(GetDlgItem(dialog, id), CB_GETCOUNT, 0, 0));
+}
+int ComboSelection(HWND dialog, int id) {
+    return static_cast<int>(Ask(GetDlgItem(dialog, id), CB_GETCURSEL, 0, 0));
+}
+// Combo entries read with the wide message (the ANSI one returns UTF-16 across processes).
+std::string ComboText(HWND dialog, int id, int index) {
+    HWND combo = GetDlgItem(dialog, id);
+    const auto length = Ask(combo, CB_GETLBTEXTLEN, static_cast<WPARAM>(index), 0);
+    if (length <= 0 || length > 200) return {};
+    wchar_t text[256] = {};
+    DWORD_PTR result = 0;
+    SendMessageTimeoutW(combo, CB_GETLBTEXT, static_cast<WPARAM>(index),
+                        reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 2000, &result);
+    std::string narrow;
+    for (const wchar_t* p = text; *p != 0; ++p) narrow += static_cast<char>(*p);
+    return narrow;
+}
+bool Enabled(HWND dialog, int id) {
+    return IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE;
+}
+bool Checked(HWND dialog, int id) {
+    return Ask(GetDlgItem(dialog, id), BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+// Chooses a list entry as the user would, so that the dialog hears of the change.
+void ChooseEntry(HWND dialog, int id, int index) {
+    HWND combo = GetDlgItem(dialog, id);
+    Ask(combo, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, CBN_SELCHANGE),
+                 reinterpret_cast<LPARAM>(combo));
+}
+
+// Answers every message box of the given caption until `done` holds; returns the
+// texts seen, in order.
+std::vector<std::string> AnswerUntil(const std::function<bool()>& done, DWORD timeoutMs, int answer,
+                                     const std::string& shot) {
+    std::vector<std::string> texts;
+    const DWORD start = GetTickCount();
+    while (!done() && GetTickCount() - start < timeoutMs) {
+        for (const char* caption : {"Information", "Notice", "Warning"}) {
+            HWND box = FindTopWindow(pid, caption, true);
+            if (box == nullptr || ClassOf(box) != "#32770") continue;
+            MessageBoxSeen seen{box, caption, ReadItemText(box, 0xFFFF), nullptr};
+            texts.push_back(seen.text);
+            if (!shot.empty() && texts.size() == 1) Screenshot(shot);
+            const bool yesNo = GetDlgItem(box, IDYES) != nullptr;
+            Answer(seen, yesNo ? answer : IDOK);
+            WaitFor([&] { return !IsWindow(box) || !IsWindowVisible(box); }, 5000);
+        }
+        Sleep(100);
+    }
+    return texts;
+}
+
+// Reads the main dialog again and again while an exchange runs: the window must
+// answer every time within half a second.
+bool StaysResponsive(HWND window, const std::function<bool()>& done, DWORD timeoutMs) {
+    const DWORD start = GetTickCount();
+    bool answered = true;
+    while (!done() && GetTickCount() - start < timeoutMs) {
+        DWORD_PTR result = 0;
+        if (!SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 500, &result))
+            answered = false;
+        Sleep(50);
+    }
+    return answered;
+}
+
+void MainDialogChecks(HWND main) {
+    Check(ReadItemText(main, 1001) == "Check Communication",
+          "button 1001 reads Check Communication");
+    Check(!Enabled(main, 1023) && !Enabled(main, 1030) && !Enabled(main, 1033),
+          "Self Test, Run Manager and Command Test Editor start disabled");
+    Check(ComboCount(main, 1032) == 1 && ComboText(main, 1032, 0) == "Vantreel R-3",
+          "the model list holds Vantreel R-3 only");
+    Check(ComboCount(main, 1022) == 14 && ComboText(main, 1022, 0) == "COM1" &&
+              ComboText(main, 1022, 9) == "\\\\.\\COM10" && ComboSelection(main, 1022) == 0,
+          "the port list offers COM1 to COM9 and \\\\.\\COM10 to \\\\.\\COM14, COM1 chosen",
+          ComboText(main, 1022, 9));
+    Check(ComboText(main, 1024, ComboSelection(main, 1024)) == "19200", "19200 baud is chosen");
+    Check(ComboCount(main, 1026) == 3 && ComboCount(main, 1027) == 3 && ComboCount(main, 1031) == 2,
+          "parity, stop bits and flow control offer 3, 3 and 2 entries");
+    Check(Checked(main, 1018) && !Checked(main, 1019) && !Checked(main, 1020), "SERIAL is chosen");
+    Check(ReadItemText(main, 2) == "Exit", "button 2 reads Exit");
+    Screenshot("01-main-dialog");
+
+    PostMessageA(main, WM_SYSCOMMAND, 16, 0);
+    HWND about = WaitTopWindow(pid, "About Tessaly", 10000);
+    Check(about != nullptr, "system menu command 16 opens the About box");
+    if (about != nullptr) {
+        Check(ReadItemText(about, 1050) == "Tessaly Version 1.0.0",
+              "the About box names the version");
+        Screenshot("02-about");
+        PostItemClick(about, IDOK);
+        Check(WaitFor([&] { return !IsWindow(about); }, 5000), "OK closes the About box");
+    }
+    PostItemClick(main, 1020);
+    const auto box = WaitMessageBox(pid, "Information", 15000);
+    Check(box.window != nullptr &&
+              box.text == "Printer is not connected by USB.\nPlease, turn on the printer!!",
+          "USB without a printer says so", Visible(box.text));
+    if (box.window != nullptr) {
+        Screenshot("03-no-usb-printer");
+        Answer(box, IDOK);
+    }
+    Check(WaitFor([&] { return Checked(main, 1018) && !Checked(main, 1020); }, 5000),
+          "the dialog falls back to SERIAL");
+    Check(ComboCount(main, 1022) == 14 && Enabled(main, 1024),
+          "with the serial ports and line settings");
+
+    PostItemClick(main, 1019);
+    Check(WaitFor([&] { return ComboCount(main, 1022) == 3; }, 5000) &&
+              ComboText(main, 1022, 0) == "LPT1",
+          "PARALLEL offers LPT1 to LPT3");
+    Check(!Enabled(main, 1024) && !Enabled(main, 1025) && !Enabled(main, 1026) &&
+              !Enabled(main, 1027) && !Enabled(main, 1031),
+          "PARALLEL disables the five line-setting lists");
+    Screenshot("04-parallel");
+    PostItemClick(main, 1018);
+    Check(WaitFor([&] { return ComboCount(main, 1022) == 14 && Enabled(main, 1024); }, 5000),
+          "SERIAL enables the line settings again");
+}
+
+void Connect(HWND main) {
+    PostItemClick(main, 1001);
+    const bool responsive = StaysResponsive(
+        main, [&] { return FindTopWindow(pid, "Information", true) != nullptr; }, 20000);
+    Check(responsive, "the window answers while the connection is checked");
+    const auto texts =
+        AnswerUntil([&] { return Enabled(main, 1030); }, 20000, IDOK, "05-printer-connected");
+    Check(!texts.empty() && texts.front() == "Printer is connected.",
+          "the check reports: Printer is connected.", texts.empty() ? "" : texts.front());
+    Check(Enabled(main, 1023) && Enabled(main, 1030) && Enabled(main, 1033) && !Enabled(main, 1001),
+          "connected: the printer functions are enabled, Check Communication is not");
+    Screenshot("06-connected");
+}
+
+// The tab pages: child dialogs of the status dialog, in creation order.
+// The tab page that holds the control with this id: a child dialog of the status dialog.
+HWND Page(HWND status, int controlId) {
+    for (HWND child = GetWindow(status, GW_CHILD); child != nullptr;
+         child = GetWindow(child, GW_HWNDNEXT))
+        if (ClassOf(child) == "#32770" && GetDlgItem(child, controlId) != nullptr) return child;
+    return nullptr;
+}
+
+bool AnyMessageBox() {
+    for (const char* caption : {"Information", "Notice", "Warning"}) {
+        HWND box = FindTopWindow(pid, caption, true);
+        if (box != nullptr && ClassOf(box) == "#32770") return true;
+    }
+    return false;
+}
+
+void StatusDialog(HWND main) {
+    PostItemClick(main, 1030);
+    HWND status = WaitTopWindow(pid, kStatusCaption, 10000);
+    Check(status != nullptr, "Run Manager opens the printer status dialog");
+    if (status == nullptr) return;
+    HWND tab = GetDlgItem(status, 1100);
+    Check(Ask(tab, TCM_GETITEMCOUNT, 0, 0) == 2, "the dialog has two tabs");
+    Check(Enabled(status, 1101) && !Enabled(status, 1102) && !Enabled(status, 1103) &&
+              Enabled(status, 1104) && Enabled(status, 1105),
+          "Get, Load and Initialize Status are enabled, Set and Save Status are not");
+    HWND memory = Page(status, 1200);
+    HWND setting = Page(status, 1301);
+    Check(memory != nullptr && setting != nullptr && IsWindowVisible(memory) &&
+              !IsWindowVisible(setting),
+          "the Memory switch page shows first");
+    Screenshot("07-status-dialog");
+
+    PostItemClick(status, 1101);
+    const auto texts =
+        AnswerUntil([&] { return Enabled(status, 1102); }, 30000, IDOK, "08-get-status-message");
+    Check(Enabled(status, 1102) && Enabled(status, 1103),
+          "after Get Status, Set and Save Status are enabled");
+    Check(memory && Enabled(memory, 1200) && !Enabled(memory, 1206) &&
+              (Checked(memory, 1210) || Checked(memory, 1211)),
+          "rows 1 to 6 show the printer's switches; Auto Line Feed stays disabled");
+    Screenshot("09-memory-switch-page");
+
+    PostMessageA(tab, WM_KEYDOWN, VK_RIGHT, 0);
+    Check(WaitFor([&] { return setting && IsWindowVisible(setting); }, 5000),
+          "the second tab shows the Printer Setting page");
+    Check(ReadItemText(setting, 1301).find("R-3") != std::string::npos &&
+              !ReadItemText(setting, 1302).empty(),
+          "the page shows the model and the firmware version", ReadItemText(setting, 1301));
+    Check(ComboCount(setting, 1320) == 37 && ComboCount(setting, 1321) == 6,
+          "37 code pages and 6 buyer sets are offered");
+    Screenshot("10-printer-setting-page");
+
+    ChooseEntry(setting, 1321, 2);  // KOR
+    Check(WaitFor([&] { return !Enabled(setting, 1320); }, 5000) &&
+              ComboSelection(setting, 1320) == -1,
+          "choosing KOR disables the code-page list without a selection");
+    Screenshot("11-buyer-set-kor");
+
+    PostItemClick(status, 1102);
+    HWND progress = GetDlgItem(status, 1106);
+    int highest = 0;
+    const auto setTexts = AnswerUntil(
+        [&] {
+            highest = std::max(highest, static_cast<int>(Ask(progress, PBM_GETPOS, 0, 0)));
+            if (highest > 0 && highest < 100) {
+                static bool shot = false;
+                if (!shot) {
+                    shot = true;
+                    Screenshot("13-font-download");
+                }
+            }
+            // Done once the buttons are back and no message is left to answer.
+            return Enabled(status, 1101) && !AnyMessageBox() &&
+                   (Sleep(1500), Enabled(status, 1101)) && !AnyMessageBox();
+        },
+        180000, IDYES, "12-set-status-message");
+    for (const auto& text : setTexts) std::printf("   message: %s\n", Visible(text).c_str());
+    Check(Enabled(status, 1101),
+          "Set Status with the font download ends and gives the buttons back");
+    Check(highest > 0, "the progress bar moved", std::to_string(highest));
+    Screenshot("14-after-set-status");
+
+    PostItemClick(status, IDCANCEL);
+    Check(WaitFor([&] { return !IsWindow(status); }, 10000), "Exit closes the status dialog");
+}
+
+void Editor(HWND main) {
+    PostItemClick(main, 1033);
+    HWND editor = WaitTopWindow(pid, "Command Test Editor", 10000);
+    Check(editor != nullptr, "Command Test Editor opens");
+    if (editor == nullptr) return;
+    Check(ReadItemText(editor, 1009).empty(), "the command box starts empty");
+    PostItemClick(editor, 1115);
+    Check(WaitFor([&] { return !ReadItemText(editor, 1009).empty(); }, 5000),
+          "Font A appends its command", ReadItemText(editor, 1009));
+    const std::string afterFontA = ReadItemText(editor, 1009);
+    PostItemClick(editor, 1012);
+    Check(WaitFor([&] { return ReadItemText(editor, 1009) != afterFontA; }, 5000) &&
+              Checked(editor, 1012),
+          "Bold ticks and appends its command");
+
+    PostItemClick(editor, 15);
+    HWND range = WaitTopWindow(pid, "Select Range(0~255)", 10000);
+    Check(range != nullptr && ReadItemText(range, 1009) == "0",
+          "Line Spacing asks for a value from 0");
+    if (range != nullptr) {
+        Screenshot("16-select-range");
+        PostItemClick(range, IDOK);
+        WaitFor([&] { return !IsWindow(range); }, 5000);
+    }
+    PostItemClick(editor, 18);
+    HWND codepage = WaitTopWindow(pid, "Select Codepage", 10000);
+    Check(
+        codepage != nullptr && ComboCount(codepage, 11) == 30 && ComboSelection(codepage, 11) == 0,
+        "Select Codepage offers 30 code pages, the first chosen");
+    if (codepage != nullptr) {
+        Screenshot("17-select-codepage");
+        ChooseEntry(codepage, 11, 5);
+        Sleep(200);
+        PostItemClick(codepage, IDOK);
+        WaitFor([&] { return !IsWindow(codepage); }, 5000);
+    }
+    Check(WaitFor([&] { return ReadItemText(editor, 1009).find("1b 74 05 ") != std::string::npos; },
+                  5000),
+          "the chosen code page is appended as 1b 74 05", Visible(ReadItemText(editor, 1009)));
+    PostItemClick(editor, 1117);
+    HWND address = WaitTopWindow(pid, "Select Address", 10000);
+    Check(address != nullptr && ReadItemText(address, 1016) == "01",
+          "Print NV Image asks for an address, 01 first");
+    if (address != nullptr) {
+        Screenshot("18-select-address");
+        // The close box (Escape): no address is taken.
+        PostMessageA(address, WM_COMMAND, IDCANCEL, 0);
+        Check(WaitFor([&] { return !IsWindow(address); }, 5000),
+              "the close box ends Select Address");
+    }
+    Screenshot("15-command-test-editor");
+    PostItemClick(editor, 11);
+    const auto texts = AnswerUntil([] { return false; }, 3000, IDOK, "");
+    Check(texts.empty(), "Write Command sends the text without complaint",
+          texts.empty() ? "" : Visible(texts.front()));
+    PostItemClick(editor, 17);
+    Check(WaitFor([&] { return ReadItemText(editor, 1009).empty(); }, 5000),
+          "Clear empties the command box");
+    PostItemClick(editor, IDOK);
+    Check(WaitFor([&] { return !IsWindow(editor); }, 10000), "Close ends the editor");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: %s <Tessaly.exe> <screenshot folder>\n", argv[0]);
+        return 2;
+    }
+    SetScreenshotFolder(argv[2]);
+    std::string exe = argv[1];
+    std::string command = "\"" + exe + "\" --virtual-printer";
+    STARTUPINFOA startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &info)) {
+        Check(false, "Tessaly.exe starts", std::to_string(GetLastError()));
+        return 1;
+    }
+    pid = info.dwProcessId;
+    HWND main = WaitTopWindow(pid, kMainCaption, 30000);
+    Check(main != nullptr, "the main dialog Tessaly V1.0.0 appears");
+    if (main != nullptr) {
+        MainDialogChecks(main);
+        Connect(main);
+        if (Enabled(main, 1030)) {
+            StatusDialog(main);
+            Editor(main);
+        }
+        PostItemClick(main, 2);
+    }
+    const bool ended = WaitForSingleObject(info.hProcess, 20000) == WAIT_OBJECT_0;
+    Check(ended, "Exit ends Tessaly.exe");
+    if (!ended) TerminateProcess(info.hProcess, 1);
+    DWORD code = 1;
+    GetExitCodeProcess(info.hProcess, &code);
+    Check(code == 0, "Tessaly.exe ends with status 0", std::to_string(code));
+    CloseHandle(info.hProcess);
+    CloseHandle(info.hThread);
+    return Failures() == 0 ? 0 : 1;
+}
