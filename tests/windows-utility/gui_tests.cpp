@@ -5,10 +5,13 @@
 // bounded; a screenshot is taken of every dialog.
 //
 //   tessaly_gui_tests.exe <Tessaly.exe> <screenshot folder>
+//   tessaly_gui_tests.exe <Tessaly.exe> <screenshot folder> <COM port> <queue on it>
+// The second form runs Tessaly.exe on the machine's own ports.
 
 // clang-format off
 #include <windows.h>
 #include <commctrl.h>
+#include <winspool.h>
 // clang-format on
 
 #include <algorithm>
@@ -314,6 +317,64 @@ void Editor(HWND main) {
     Check(WaitFor([&] { return !IsWindow(editor); }, 10000), "Close ends the editor");
 }
 
+// The port text of a local print queue, empty when there is no such queue.
+std::string QueuePort(const std::string& queue) {
+    HANDLE printer = nullptr;
+    if (!OpenPrinterA(const_cast<char*>(queue.c_str()), &printer, nullptr)) return {};
+    DWORD needed = 0;
+    GetPrinterA(printer, 2, nullptr, 0, &needed);
+    std::vector<BYTE> record(needed + 1);
+    std::string port;
+    if (needed != 0 && GetPrinterA(printer, 2, record.data(), needed, &needed)) {
+        const auto* info = reinterpret_cast<const PRINTER_INFO_2A*>(record.data());
+        if (info->pPortName != nullptr) port = info->pPortName;
+    }
+    ClosePrinter(printer);
+    return port;
+}
+
+// Tessaly.exe on the machine's own ports: a check on a serial line without modem
+// signals is refused, the queue printing to that port is moved to FILE: while the
+// utility may use the port, and put back when it exits.
+int RealPorts(const std::string& exe, const std::string& portName, const std::string& queue) {
+    const std::string before = QueuePort(queue);
+    Check(before == portName, "the queue " + queue + " prints to " + portName, before);
+    Program program = Launch(exe, exe.substr(0, exe.find_last_of("\\")));
+    pid = program.info.dwProcessId;
+    HWND main = WaitTopWindow(pid, kMainCaption, 30000);
+    Check(main != nullptr, "Tessaly.exe starts on the machine's ports");
+    if (main == nullptr) return 1;
+    int index = -1;
+    for (int i = 0; i < ComboCount(main, 1022); ++i)
+        if (ComboText(main, 1022, i) == portName) index = i;
+    Check(index >= 0, portName + " is in the port list");
+    ChooseEntry(main, 1022, index);
+    Check(WaitFor([&] { return ComboSelection(main, 1022) == index; }, 5000),
+          portName + " is chosen");
+    PostItemClick(main, 1001);
+    const auto box = WaitMessageBox(pid, "Information", 20000);
+    Check(box.text == "Can't open port and Printer is disconnected",
+          "a line without DSR is refused: Can't open port and Printer is disconnected",
+          Visible(box.text));
+    Screenshot("19-serial-port-refused");
+    Check(
+        QueuePort(queue) == "FILE:",
+        "while the utility may use " + portName + ", its queue prints to FILE:", QueuePort(queue));
+    if (box.window != nullptr) Answer(box, IDOK);
+    Check(WaitFor([&] { return box.window == nullptr || !IsWindow(box.window); }, 5000),
+          "OK closes the message");
+    Check(Enabled(main, 1001) && !Enabled(main, 1030),
+          "after the refusal Check Communication is offered again, the printer functions are not");
+    // Exit at once: a click that arrives while the check is still finishing must
+    // still end the program.
+    PostItemClick(main, 2);
+    const long code = WaitExit(program, 20000, "Tessaly.exe");
+    Check(code == 0, "Exit ends Tessaly.exe", std::to_string(code));
+    Check(QueuePort(queue) == portName, "on exit the queue prints to " + portName + " again",
+          QueuePort(queue));
+    return Failures() == 0 ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -323,6 +384,7 @@ int main(int argc, char** argv) {
     }
     SetScreenshotFolder(argv[2]);
     std::string exe = argv[1];
+    if (argc == 5) return RealPorts(exe, argv[3], argv[4]);
     std::string command = "\"" + exe + "\" --virtual-printer";
     STARTUPINFOA startup{};
     startup.cb = sizeof(startup);

@@ -178,8 +178,15 @@ tr -d '\r' <"$work/gui.out" | grep -v '^PASS'
 passed=$((passed + $(tr -d '\r' <"$work/gui.out" | grep -c '^PASS')))
 failed=$((failed + $(tr -d '\r' <"$work/gui.out" | grep -c '^FAIL')))
 check "the dialog driver ran to its end" test "$(cat "$work/gui.rc")" != 124
+timeout -k 5 120 wine "$guitests" "$(winpath "$gui")" "$(winpath "$shots")" COM5 Counter \
+  >"$work/gui-ports.out" 2>&1
+echo $? >"$work/gui-ports.rc"
+tr -d '\r' <"$work/gui-ports.out" | grep -v '^PASS'
+passed=$((passed + $(tr -d '\r' <"$work/gui-ports.out" | grep -c '^PASS')))
+failed=$((failed + $(tr -d '\r' <"$work/gui-ports.out" | grep -c '^FAIL')))
+check "the driver on the machine's ports ran to its end" test "$(cat "$work/gui-ports.rc")" != 124
 count=$(ls "$shots"/*.png 2>/dev/null | wc -l)
-check "a screenshot of every dialog ($count in $shots)" test "$count" -ge 18
+check "a screenshot of every dialog ($count in $shots)" test "$count" -ge 19
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

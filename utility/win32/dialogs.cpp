@@ -737,7 +737,7 @@ class MainView {
     void Init(HWND dialog) {
         window_ = dialog;
         SetOwnerWindow(dialog);
-        worker_.onIdle = [this] { Refresh(); };
+        worker_.onIdle = [this] { OnIdle(); };
         char about[64] = {};
         HMENU menu = GetSystemMenu(dialog, FALSE);
         if (menu != nullptr && LoadStringA(appInstance, IDS_ABOUTBOX, about, sizeof about) > 0) {
@@ -791,7 +791,9 @@ class MainView {
 
     INT_PTR Command(int id, int code) {
         if (worker_.busy()) {
-            // Held back while the printer is busy; the lists show the logic's state again.
+            // Exit during an exchange ends the dialog once the exchange is over; every
+            // other action is held back, and the lists show the logic's state again.
+            if (id == IDCANCEL) closeRequested_ = true;
             return TRUE;
         }
         switch (id) {
@@ -842,18 +844,29 @@ class MainView {
                     SetOwnerWindow(window_);
                 }
                 break;
-            case IDCANCEL: {
-                logic_.Shutdown();
-                HWND window = window_;
-                window_ = nullptr;
-                EndDialog(window, IDCANCEL);
+            case IDCANCEL:
+                Close();
                 return TRUE;
-            }
             default:
                 return FALSE;
         }
         Refresh();
         return TRUE;
+    }
+
+    void Close() {
+        logic_.Shutdown();
+        HWND window = window_;
+        window_ = nullptr;
+        EndDialog(window, IDCANCEL);
+    }
+
+    void OnIdle() {
+        if (closeRequested_ && window_ != nullptr) {
+            Close();
+            return;
+        }
+        Refresh();
     }
 
     void PaintIcon() {
@@ -872,6 +885,7 @@ class MainView {
     Worker& worker_;
     HWND window_ = nullptr;
     HICON icon_ = nullptr;
+    bool closeRequested_ = false;
     std::vector<std::string> shownPorts_;
     std::vector<std::string> shownBauds_;
 };
