@@ -172,13 +172,15 @@ mkdir -p "$shots"
 ) &
 camera_pid=$!
 winpath() { echo "Z:$(echo "$1" | tr / '\\')"; }
-timeout -k 5 300 wine "$guitests" "$(winpath "$gui")" "$(winpath "$shots")" >"$work/gui.out" 2>&1
+# A Wine desktop of its own draws the captions and frames (Xvfb has no window manager).
+desktop="explorer /desktop=Tessaly,1024x768"
+timeout -k 5 300 wine $desktop "$guitests" "$(winpath "$gui")" "$(winpath "$shots")" >"$work/gui.out" 2>&1
 echo $? >"$work/gui.rc"
 tr -d '\r' <"$work/gui.out" | grep -v '^PASS'
 passed=$((passed + $(tr -d '\r' <"$work/gui.out" | grep -c '^PASS')))
 failed=$((failed + $(tr -d '\r' <"$work/gui.out" | grep -c '^FAIL')))
 check "the dialog driver ran to its end" test "$(cat "$work/gui.rc")" != 124
-timeout -k 5 120 wine "$guitests" "$(winpath "$gui")" "$(winpath "$shots")" COM5 Counter \
+timeout -k 5 120 wine $desktop "$guitests" "$(winpath "$gui")" "$(winpath "$shots")" COM5 Counter \
   >"$work/gui-ports.out" 2>&1
 echo $? >"$work/gui-ports.rc"
 tr -d '\r' <"$work/gui-ports.out" | grep -v '^PASS'
