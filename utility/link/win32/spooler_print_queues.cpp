@@ -11,13 +11,10 @@ std::optional<std::vector<PrintQueue>> SpoolerPrintQueues::List() {
     passOk_ = true;
     DWORD needed = 0;
     DWORD count = 0;
-    EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, 2, nullptr, 0, &needed, &count);
     std::vector<PrintQueue> queues;
-    if (needed == 0) {
-        // No queues at all, or no spooler: both leave nothing to divert.
-        if (GetLastError() == ERROR_INSUFFICIENT_BUFFER) return std::nullopt;
-        return queues;
-    }
+    if (EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, 2, nullptr, 0, &needed, &count))
+        return queues;                                                     // no local queue at all
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) return std::nullopt;  // no spooler
     std::vector<BYTE> buffer(needed);
     if (!EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, 2, buffer.data(), needed, &needed, &count))
         return std::nullopt;
