@@ -171,6 +171,27 @@ TEST_F(StatusWindowTest, SetStatusWithKorDownloadsTheFontToItsSuccessMessage) {
     EXPECT_TRUE(settingPage()->buyerSetList()->isEnabled());
 }
 
+TEST_F(StatusWindowTest, ClosingDuringTheDownloadStopsBetweenTwoBlocks) {
+    Open();
+    Press(kGetButton, 1);
+    settingPage()->buyerSetList()->setCurrentIndex(2);  // "KOR"
+    const std::size_t before = messages->size();
+    const std::size_t asked = payloads::AnyStandIns() ? 2 : 1;
+    AnswerMessages(messages, static_cast<int>(asked), QMessageBox::Yes);
+    QTest::mouseClick(view->button(kSetButton), Qt::LeftButton);
+    // Once the notice is answered and blocks are going out, close the window.
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return messages->size() == before + asked && view->progressBar()->value() > 17; },
+        40000));
+    view->close();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !view->isVisible(); }, 2000));
+    EXPECT_FALSE(view->working());
+    // The printer got part of the font, and no closing message was raised.
+    const auto log = engine->receivedLog();
+    EXPECT_LT(log.size(), 615695u);
+    EXPECT_FALSE(QApplication::activeModalWidget());
+}
+
 TEST_F(StatusWindowTest, AFailedHandshakeLeavesOnlyExit) {
     config.fault = sim::FaultMode::WrongNames;
     Open();
