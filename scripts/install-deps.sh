@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, only those missing.
-# Usage: scripts/install-deps.sh [build|test]   (test adds the test-only tools)
+# Usage: scripts/install-deps.sh [build|demo|test]
+#   demo adds what the no-display tour needs, test adds the test-only tools too.
 set -euo pipefail
 
 build_packages=(
@@ -9,18 +10,19 @@ build_packages=(
   libudev-dev libcups2-dev
   qt6-base-dev qt6-serialport-dev
 )
+demo_packages=(xvfb xauth)
 test_packages=(
   libgtest-dev libgmock-dev
   umockdev libumockdev-dev
   cups-daemon cups-client
-  xvfb xauth
   clang-14 libclang-rt-14-dev clang-format
 )
 
 wanted=("${build_packages[@]}")
-if [ "${1:-build}" = test ]; then
-  wanted+=("${test_packages[@]}")
-fi
+case "${1:-build}" in
+  demo) wanted+=("${demo_packages[@]}") ;;
+  test) wanted+=("${demo_packages[@]}" "${test_packages[@]}") ;;
+esac
 
 missing=()
 for p in "${wanted[@]}"; do
