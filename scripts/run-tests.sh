@@ -9,5 +9,7 @@ cmake --preset asan
 cmake --build --preset asan
 ctest --preset asan --timeout 300 -j2
 
-# Windows programs: MinGW cross-build and Wine integration tests (installs MinGW and Wine).
+# Windows programs: MinGW cross-builds and Wine integration tests (installs MinGW and Wine).
+# The settings utility first, so the installer's tests install this Tessaly.exe.
+bash scripts/run-windows-utility-tests.sh
 bash scripts/run-windows-tests.sh

@@ -21,6 +21,9 @@ built=$(date +%s)
 echo "== Wine integration tests"
 log=build/mingw/wine-tests.log
 status=0
+# The settings utility, when its Windows build exists, goes into the kit the installer copies.
+utility_exe=build/mingw-utility/utility/win32/Tessaly.exe
+if [ -f "$utility_exe" ]; then export TESSALY_EXE="$PWD/$utility_exe"; fi
 timeout -k 10 480 xvfb-run -a -s "-screen 0 1024x768x24" \
   bash tests/windows/run-wine-tests.sh build/mingw build/mingw/windows-tests \
   build/mingw/wine-screenshots 2>&1 | tee "$log" || status=$?

@@ -4,6 +4,9 @@
 #
 # Usage: tests/windows/run-wine-tests.sh <programs build dir> <test build dir> <screenshot dir>
 #
+# TESSALY_EXE, when it names a built Tessaly.exe, puts the real settings utility into the kit
+# (and the tools folder check then compares the installed copy with it); otherwise a stand-in.
+#
 # Every scenario is one run of R3TestDriver.exe, which prints PASS/FAIL lines; this script adds
 # its own checks, counts them and prints "N passed, N failed" at the end. Every wait is bounded.
 set -uo pipefail
@@ -67,6 +70,9 @@ done
 for f in NVLogo.exe NVPack.inf Tessaly.exe; do
   printf 'Stand-in for %s, for the Wine integration tests only.\r\n' "$f" > "$kit/$f"
 done
+if [ -n "${TESSALY_EXE:-}" ] && [ -f "$TESSALY_EXE" ]; then
+  cp "$TESSALY_EXE" "$kit/Tessaly.exe"
+fi
 
 # Screenshots: the test driver writes <name>.req into the folder and waits until it is gone.
 rm -rf "$shots"
@@ -144,6 +150,13 @@ run_scenario forget-print-processor 60
 # Fresh again, USB: the full installation, and the uninstaller finding the driver without
 # a queue.
 run_scenario install-usb
+if [ -n "${TESSALY_EXE:-}" ] && [ -f "$TESSALY_EXE" ]; then
+  if cmp -s "$TESSALY_EXE" "$WINEPREFIX/drive_c/windows/R-3/Tessaly.exe"; then
+    pass "the tools folder R-3 receives the settings utility Tessaly.exe"
+  else
+    fail "the tools folder R-3 receives the settings utility Tessaly.exe"
+  fi
+fi
 run_scenario uninstall-driver-only
 run_scenario forget-print-processor 60
 # Installed again, for the uninstaller against queues.
