@@ -1,5 +1,6 @@
 #pragma once
 
+#include <fmt/format.h>
 #include <sys/resource.h>
 #include <time.h>
 
@@ -12,6 +13,10 @@
 #include "concrete_port.h"
 #include "notifier.h"
 #include "printer_port.h"
+#include "progress_sink.h"
+#include "pty_printer.h"
+#include "r3_engine.h"
+#include "session.h"
 #include "status_view.h"
 
 namespace tessaly::bench {
@@ -105,6 +110,37 @@ struct YesNotifier final : Notifier {
     MessageAnswer notify(const Message&) override {
         ++shown;
         return MessageAnswer::Yes;
+    }
+};
+
+// The virtual R-3 on a pseudo-terminal, opened through the real serial port
+// code, with every fixed wait and every read time-out accounted for.
+struct PtyBench {
+    sim::R3Engine engine;
+    sim::PtyPrinter printer{engine};
+    ReadAccount account;
+    PrinterPort port{[this](PortType type) {
+        return std::make_unique<AccountingPort>(MakePlatformPort(type), account);
+    }};
+    CountingClock clock;
+    YesNotifier notifier;
+    Session session{port, clock, notifier};
+    NullProgress progress;
+    QuietView view;
+
+    // Starts the printer and opens the port; false (and says why) on failure.
+    bool Start() {
+        if (!printer.start()) {
+            fmt::print(stderr, "virtual printer: {}\n", printer.error());
+            return false;
+        }
+        PortSettings settings;
+        settings.portName = printer.slavePath();
+        if (!port.Setup(settings) || !port.Open(0)) {
+            fmt::print(stderr, "cannot open {}: {}\n", printer.slavePath(), port.LastError());
+            return false;
+        }
+        return true;
     }
 };
 

@@ -12,27 +12,9 @@ using namespace tessaly;
 
 int main(int argc, char** argv) {
     const int runs = argc > 1 ? std::atoi(argv[1]) : 3;
-    sim::R3Engine engine;
-    sim::PtyPrinter printer(engine);
-    if (!printer.start()) {
-        fmt::print(stderr, "virtual printer: {}\n", printer.error());
-        return 1;
-    }
-    bench::ReadAccount account;
-    PrinterPort port([&](PortType type) {
-        return std::make_unique<bench::AccountingPort>(MakePlatformPort(type), account);
-    });
-    PortSettings settings;
-    settings.portName = printer.slavePath();
-    if (!port.Setup(settings) || !port.Open(0)) {
-        fmt::print(stderr, "cannot open {}: {}\n", printer.slavePath(), port.LastError());
-        return 1;
-    }
-    bench::CountingClock clock;
-    bench::YesNotifier notifier;
-    Session session{port, clock, notifier};
-    NullProgress progress;
-    bench::QuietView view;
+    bench::PtyBench b;
+    if (!b.Start()) return 1;
+    auto& [engine, printer, account, port, clock, notifier, session, progress, view] = b;
 
     fmt::print("Get Status on {} (serial port code, virtual R-3)\n", printer.slavePath());
     fmt::print("{:>4} {:>10} {:>10} {:>10} {:>10} {:>7}\n", "run", "wall ms", "waits ms",
