@@ -126,6 +126,36 @@ TEST_F(MainDialogTest, UsbWithoutAPrinterSaysSoAndFallsBackToSerial) {
     EXPECT_FALSE(d.lineSettingsEnabled());
 }
 
+TEST_F(MainDialogTest, UsbListFollowsPrintersArrivingAndLeaving) {
+    auto& d = Open();
+    catalog.usb = {"R-3:/dev/usb/lp0", "R-3:/dev/usb/lp1"};
+    d.OnInterfaceClicked(2);
+    d.OnPortSelected(1);
+
+    // Another printer arrives before the chosen one: the choice stays on lp1.
+    catalog.usb = {"R-3:/dev/usb/lp2", "R-3:/dev/usb/lp0", "R-3:/dev/usb/lp1"};
+    d.OnUsbDevicesChanged();
+    EXPECT_EQ(d.portNames(), catalog.usb);
+    EXPECT_EQ(d.portIndex(), 2);
+
+    // The chosen printer leaves: the first one is chosen.
+    catalog.usb = {"R-3:/dev/usb/lp2"};
+    d.OnUsbDevicesChanged();
+    EXPECT_EQ(d.portIndex(), 0);
+
+    // All leave: the list stays, and no message interrupts the user.
+    catalog.usb.clear();
+    d.OnUsbDevicesChanged();
+    EXPECT_THAT(d.portNames(), ElementsAre("R-3:/dev/usb/lp2"));
+    EXPECT_TRUE(notifier.shown.empty());
+
+    // The serial list does not change on USB events.
+    d.OnInterfaceClicked(0);
+    catalog.usb = {"R-3:/dev/usb/lp0"};
+    d.OnUsbDevicesChanged();
+    EXPECT_EQ(d.portNames(), catalog.serial);
+}
+
 TEST_F(MainDialogTest, BuildsThePortSettingsFromTheSelections) {
     auto& d = Open();
     d.OnPortSelected(1);

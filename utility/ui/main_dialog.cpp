@@ -1,5 +1,6 @@
 #include "main_dialog.h"
 
+#include <algorithm>
 #include <charconv>
 #include <utility>
 
@@ -92,6 +93,17 @@ void MainDialog::OnInterfaceClicked(int interfaceType) {
     DisconnectIfConnected();
     FillPortList(interfaceType);
     portIndex_ = portNames_.empty() ? -1 : 0;
+}
+
+void MainDialog::OnUsbDevicesChanged() {
+    if (busy_ || connected_ || interfaceType_ != 2) return;
+    auto printers = deps_.catalog.UsbPrinters();
+    if (printers.empty() || printers == portNames_) return;
+    const std::string chosen = ValidIndex(portNames_, portIndex_) ? portNames_[portIndex_] : "";
+    portNames_ = std::move(printers);
+    const auto it = std::find(portNames_.begin(), portNames_.end(), chosen);
+    portIndex_ = it == portNames_.end() ? 0 : static_cast<int>(it - portNames_.begin());
+    if (onChanged) onChanged();
 }
 
 void MainDialog::OnPortSelected(int index) {

@@ -79,6 +79,12 @@ class MainDialog {
     void OnModelSelected(int index);
     void OnCheckCommunication();
     void OnSelfTest();
+    // A USB printer arrived or left. While the USB list is shown and nothing is
+    // connected through it, the list is read again, keeping the chosen printer
+    // chosen when it is still there. An empty answer keeps the list as it is:
+    // a printer that is only being switched off and on should not throw the
+    // user back to the serial list.
+    void OnUsbDevicesChanged();
     // Ends the dialog's use of the printer: closes the port if connected, then
     // restores the diverted print queues. Call when the dialog closes and no
     // operation runs; safe to call more than once.

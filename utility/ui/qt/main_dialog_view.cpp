@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QLabel>
 #include <QShortcut>
+#include <QSocketNotifier>
 #include <QTimer>
 
 #include "about_dialog_view.h"
@@ -14,6 +15,7 @@
 #include "operation_worker.h"
 #include "printer_status_dialog_view.h"
 #include "qt_notifier.h"
+#include "udev_usb.h"
 
 namespace tessaly::ui::qt {
 namespace {
@@ -32,10 +34,16 @@ QRect ComboRect(const DialogUnits& du, QComboBox* combo, int x, int y, int width
 
 }  // namespace
 
+struct MainDialogView::UsbFollower {
+    UdevUsbWatcher watcher;
+    std::unique_ptr<QSocketNotifier> notifier;
+};
+
 MainDialogView::MainDialogView(MainDialog& logic, OperationWorker& worker, QtNotifier& notifier,
                                QWidget* parent)
     : QDialog(parent), logic_(logic), worker_(worker), notifier_(notifier) {
     build();
+    followUsbPrinters();
     logic_.onChanged = [this] { refresh(); };
     connect(&worker_, &OperationWorker::busyChanged, this, [this](bool busy) {
         refresh();
@@ -46,6 +54,18 @@ MainDialogView::MainDialogView(MainDialog& logic, OperationWorker& worker, QtNot
 
 MainDialogView::~MainDialogView() {
     logic_.onChanged = nullptr;
+}
+
+void MainDialogView::followUsbPrinters() {
+    auto follower = std::make_unique<UsbFollower>();
+    // Without udev (a container, say) the list is still read whenever USB is chosen.
+    if (!follower->watcher.Start()) return;
+    follower->notifier =
+        std::make_unique<QSocketNotifier>(follower->watcher.Fd(), QSocketNotifier::Read);
+    connect(follower->notifier.get(), &QSocketNotifier::activated, this, [this] {
+        if (!usbFollower_->watcher.TakeEvents().empty()) logic_.OnUsbDevicesChanged();
+    });
+    usbFollower_ = std::move(follower);
 }
 
 void MainDialogView::build() {

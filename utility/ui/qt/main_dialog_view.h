@@ -6,6 +6,7 @@
 #include <QRadioButton>
 #include <array>
 #include <functional>
+#include <memory>
 
 #include "main_dialog.h"
 
@@ -60,12 +61,17 @@ class MainDialogView final : public QDialog {
     void refresh();
     void fillCombo(QComboBox* combo, const std::vector<std::string>& entries);
     void runModal(QDialog& dialog);
+    void followUsbPrinters();
 
     MainDialog& logic_;
     OperationWorker& worker_;
     QtNotifier& notifier_;
     Controls c_;
     BusyInputFilter* busyFilter_ = nullptr;
+    // Follows USB printers arriving and leaving, so the USB port list stays
+    // current without the user switching interfaces.
+    struct UsbFollower;
+    std::unique_ptr<UsbFollower> usbFollower_;
     bool refreshing_ = false;
     bool closeRequested_ = false;
     int closeResult_ = 0;
