@@ -202,4 +202,41 @@ std::string DescribeNodeError(const NodeAdvice& advice, const std::string& path,
     }
 }
 
+void NodeFile::Fail(const char* what, int error) {
+    lastError_ = DescribeNodeError(advice_, path_, what, error);
+}
+
+bool NodeFile::Open(const std::string& path) {
+    Close();
+    lastError_.clear();
+    path_ = path;
+    fd_ = OpenExclusive(path_);
+    if (fd_ < 0) Fail("Opening", errno);
+    return fd_ >= 0;
+}
+
+std::uint32_t NodeFile::Write(const std::uint8_t* data, std::uint32_t count,
+                              const WriteBounds& bounds) {
+    if (fd_ < 0) return 0;
+    int error = 0;
+    const std::uint32_t written = WriteBounded(fd_, data, count, bounds, &error);
+    if (error != 0) Fail("Writing to", error);
+    return written;
+}
+
+std::uint32_t NodeFile::Read(std::uint8_t* buffer, std::uint32_t count, const ReadBounds& bounds) {
+    if (fd_ < 0) return 0;
+    int error = 0;
+    const std::uint32_t got = ReadBounded(fd_, buffer, count, bounds, &error);
+    if (error != 0) Fail("Reading from", error);
+    return got;
+}
+
+void NodeFile::Close() {
+    if (fd_ < 0) return;
+    flock(fd_, LOCK_UN);
+    ::close(fd_);
+    fd_ = -1;
+}
+
 }  // namespace tessaly

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 
 #include "io_bounds.h"
 
@@ -41,5 +42,34 @@ struct NodeAdvice {
 };
 std::string DescribeNodeError(const NodeAdvice& advice, const std::string& path, const char* what,
                               int error);
+
+// A device node opened exclusively, read and written within bounds, with its
+// last failure phrased for the user in the words of one kind of port.
+class NodeFile {
+  public:
+    explicit NodeFile(const NodeAdvice& advice) : advice_(advice) {}
+    ~NodeFile() { Close(); }
+    NodeFile(const NodeFile&) = delete;
+    NodeFile& operator=(const NodeFile&) = delete;
+
+    bool Open(const std::string& path);
+    std::uint32_t Write(const std::uint8_t* data, std::uint32_t count, const WriteBounds& bounds);
+    std::uint32_t Read(std::uint8_t* buffer, std::uint32_t count, const ReadBounds& bounds);
+    void Close();
+
+    bool IsOpen() const { return fd_ >= 0; }
+    int fd() const { return fd_; }
+    const std::string& path() const { return path_; }
+    const std::string& LastError() const { return lastError_; }
+    void SetError(std::string text) { lastError_ = std::move(text); }
+
+  private:
+    void Fail(const char* what, int error);
+
+    NodeAdvice advice_;
+    int fd_ = -1;
+    std::string path_;
+    std::string lastError_;
+};
 
 }  // namespace tessaly
