@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <utility>
 
+#include "port_list.h"
+
 namespace tessaly {
 namespace {
 
@@ -89,6 +91,18 @@ void PrinterPort::Close() {
 
 std::string PrinterPort::LastError() const {
     return port_ ? port_->LastError() : std::string();
+}
+
+const char* PortTypeName(PortType type) {
+    switch (type) {
+        case PortType::Serial:
+            return "serial";
+        case PortType::Parallel:
+            return "parallel";
+        case PortType::Usb:
+            return "usb";
+    }
+    return "unknown";
 }
 
 }  // namespace tessaly

@@ -13,6 +13,7 @@
 #include <array>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "about_dialog.h"
@@ -323,6 +324,24 @@ class EditorView final : public ui::EditorHost {
             return TRUE;
         }
         using Canned = ui::CommandTestEditor::Canned;
+        // Buttons that append a fixed command to the text.
+        static constexpr std::pair<int, Canned> kCannedButtons[] = {
+            {IDC_FONT_A, Canned::FontA},
+            {IDC_FONT_B, Canned::FontB},
+            {IDC_LEFT_ALIGNMENT, Canned::LeftAlignment},
+            {IDC_CENTER_ALIGNMENT, Canned::CenterAlignment},
+            {IDC_RIGHT_ALIGNMENT, Canned::RightAlignment},
+            {IDC_PAPER_CUT, Canned::PaperCut},
+            {IDC_FEED, Canned::Feed},
+            {IDC_DRAWER1, Canned::Drawer1},
+            {IDC_DRAWER2, Canned::Drawer2},
+        };
+        for (const auto& [button, canned] : kCannedButtons) {
+            if (id != button) continue;
+            logic_.OnCanned(canned);
+            Sync();
+            return TRUE;
+        }
         switch (id) {
             case IDOK:
             case IDCANCEL:
@@ -335,33 +354,6 @@ class EditorView final : public ui::EditorHost {
                 break;
             case IDC_PRINT_TEST_STRING:
                 logic_.OnPrintTestString();
-                break;
-            case IDC_FONT_A:
-                logic_.OnCanned(Canned::FontA);
-                break;
-            case IDC_FONT_B:
-                logic_.OnCanned(Canned::FontB);
-                break;
-            case IDC_LEFT_ALIGNMENT:
-                logic_.OnCanned(Canned::LeftAlignment);
-                break;
-            case IDC_CENTER_ALIGNMENT:
-                logic_.OnCanned(Canned::CenterAlignment);
-                break;
-            case IDC_RIGHT_ALIGNMENT:
-                logic_.OnCanned(Canned::RightAlignment);
-                break;
-            case IDC_PAPER_CUT:
-                logic_.OnCanned(Canned::PaperCut);
-                break;
-            case IDC_FEED:
-                logic_.OnCanned(Canned::Feed);
-                break;
-            case IDC_DRAWER1:
-                logic_.OnCanned(Canned::Drawer1);
-                break;
-            case IDC_DRAWER2:
-                logic_.OnCanned(Canned::Drawer2);
                 break;
             case IDC_BOLD:
                 logic_.OnBoldClicked(IsDlgButtonChecked(window_, IDC_BOLD) == BST_CHECKED);

@@ -52,18 +52,6 @@ std::vector<PortEntry> ListSerialPorts(const std::string& sysClassTty) {
     return ports;
 }
 
-const char* PortTypeName(PortType type) {
-    switch (type) {
-        case PortType::Serial:
-            return "serial";
-        case PortType::Parallel:
-            return "parallel";
-        case PortType::Usb:
-            return "usb";
-    }
-    return "unknown";
-}
-
 std::vector<PortEntry> ListPorts() {
     std::vector<PortEntry> ports = ListSerialPorts();
     for (const std::string& node : EnumerateParallelNodes())

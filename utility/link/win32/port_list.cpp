@@ -71,18 +71,6 @@ std::vector<PortEntry> ListSerialPorts(const std::string&) {
     return Numbered("COM", PortType::Serial, "serial port");
 }
 
-const char* PortTypeName(PortType type) {
-    switch (type) {
-        case PortType::Serial:
-            return "serial";
-        case PortType::Parallel:
-            return "parallel";
-        case PortType::Usb:
-            return "usb";
-    }
-    return "unknown";
-}
-
 std::vector<PortEntry> ListPorts() {
     std::vector<PortEntry> ports = ListSerialPorts();
     for (PortEntry& entry : Numbered("LPT", PortType::Parallel, "parallel port"))
