@@ -43,7 +43,7 @@ std::string ComboText(HWND dialog, int id, int index) {
     wchar_t text[256] = {};
     DWORD_PTR result = 0;
     SendMessageTimeoutW(combo, CB_GETLBTEXT, static_cast<WPARAM>(index),
-                        reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 2000, &result);
+                        reinterpret_cast<LPARAM>(text), SMTO_NORMAL, 2000, &result);
     std::string narrow;
     for (const wchar_t* p = text; *p != 0; ++p) narrow += static_cast<char>(*p);
     return narrow;
@@ -91,7 +91,7 @@ bool StaysResponsive(HWND window, const std::function<bool()>& done, DWORD timeo
     bool answered = true;
     while (!done() && GetTickCount() - start < timeoutMs) {
         DWORD_PTR result = 0;
-        if (!SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 500, &result))
+        if (!SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL, 500, &result))
             answered = false;
         Sleep(50);
     }

@@ -10,6 +10,9 @@ namespace {
 
 int g_failures = 0;
 std::string g_shots;
+// Every query waits at most this long. The programs do their removal work on the dialog's
+// thread, so a message box that has just appeared belongs to a thread that has not fetched a
+// message for several seconds; an "abort if hung" query would give up on it at once.
 constexpr UINT kAnswerMs = 2000;
 
 std::string Narrow(const wchar_t* text, int chars) {
@@ -160,12 +163,12 @@ HWND WaitTopWindow(DWORD processId, const std::string& caption, DWORD timeoutMs,
 std::string ReadText(HWND window) {
     if (!window) return "<no window>";
     DWORD_PTR length = 0;
-    if (!SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, kAnswerMs, &length))
+    if (!SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_NORMAL, kAnswerMs, &length))
         return "<no answer>";
     std::wstring text(length + 1, L'\0');
     DWORD_PTR copied = 0;
     if (!SendMessageTimeoutW(window, WM_GETTEXT, length + 1, reinterpret_cast<LPARAM>(text.data()),
-                             SMTO_ABORTIFHUNG, kAnswerMs, &copied))
+                             SMTO_NORMAL, kAnswerMs, &copied))
         return "<no answer>";
     return Narrow(text.c_str(), static_cast<int>(copied));
 }
@@ -176,8 +179,8 @@ std::string ReadItemText(HWND dialog, int id) {
 
 LRESULT Ask(HWND window, UINT message, WPARAM wParam, LPARAM lParam, bool* ok) {
     DWORD_PTR result = 0;
-    const bool answered = SendMessageTimeoutW(window, message, wParam, lParam, SMTO_ABORTIFHUNG,
-                                              kAnswerMs, &result) != 0;
+    const bool answered =
+        SendMessageTimeoutW(window, message, wParam, lParam, SMTO_NORMAL, kAnswerMs, &result) != 0;
     if (ok) *ok = answered;
     return static_cast<LRESULT>(result);
 }
@@ -233,7 +236,7 @@ std::string ListText(HWND list, int index) {
     std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
     DWORD_PTR copied = 0;
     if (!SendMessageTimeoutW(list, LB_GETTEXT, static_cast<WPARAM>(index),
-                             reinterpret_cast<LPARAM>(text.data()), SMTO_ABORTIFHUNG, kAnswerMs,
+                             reinterpret_cast<LPARAM>(text.data()), SMTO_NORMAL, kAnswerMs,
                              &copied))
         return "<no answer>";
     return Narrow(text.c_str(), static_cast<int>(copied));
