@@ -85,13 +85,13 @@ std::vector<std::string> AnswerUntil(const std::function<bool()>& done, DWORD ti
 }
 
 // Reads the main dialog again and again while an exchange runs: the window must
-// answer every time within half a second.
+// answer every time within a second (a blocked window would stay silent for the whole exchange).
 bool StaysResponsive(HWND window, const std::function<bool()>& done, DWORD timeoutMs) {
     const DWORD start = GetTickCount();
     bool answered = true;
     while (!done() && GetTickCount() - start < timeoutMs) {
         DWORD_PTR result = 0;
-        if (!SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL, 500, &result))
+        if (!SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL, 1000, &result))
             answered = false;
         Sleep(50);
     }
