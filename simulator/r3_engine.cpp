@@ -133,7 +133,7 @@ R3Engine::R3Engine(PrinterConfig config)
 std::size_t R3Engine::receive(const std::uint8_t* data, std::size_t n, std::int64_t nowMs) {
     std::lock_guard lock(mutex_);
     if (!connected_ || data == nullptr) return 0;
-    expireFont(nowMs);
+    catchUp(nowMs);
 
     std::size_t accepted = n;
     if (config_.fault == FaultMode::Disconnect) {
@@ -167,27 +167,7 @@ std::size_t R3Engine::receive(const std::uint8_t* data, std::size_t n, std::int6
         data = garbled.data();
     }
 
-    std::size_t i = 0;
-    while (i < accepted) {
-        if (inFont_) {
-            // Payload data is taken in bulk: it can be a megabyte.
-            FontReception& font = fonts_.back();
-            const std::size_t take =
-                std::min<std::size_t>(accepted - i, font.expected - font.received);
-            font.checksum = Fnv1a(font.checksum, data + i, take);
-            font.received += static_cast<std::uint32_t>(take);
-            fontLastByte_ = nowMs;
-            i += take;
-            if (font.received == font.expected) {
-                font.result = FontReception::Result::Ok;
-                inFont_ = false;
-                note(fmt::format("font payload complete: {} bytes", font.received), nowMs);
-            }
-            continue;
-        }
-        consume(data[i], nowMs);
-        ++i;
-    }
+    process(data, accepted, nowMs);
 
     receivedCount_ += accepted;
     if (config_.fault == FaultMode::EndlessSender && receivedCount_ >= config_.endlessAfterBytes) {
@@ -199,6 +179,49 @@ std::size_t R3Engine::receive(const std::uint8_t* data, std::size_t n, std::int6
         note(fmt::format("link dropped after {} bytes", receivedCount_), nowMs);
     }
     return accepted;
+}
+
+// Carries out received bytes in order. While the self-test page prints, the rest
+// waits in the input buffer, as on the printer, and is carried out afterwards.
+void R3Engine::process(const std::uint8_t* data, std::size_t n, std::int64_t now) {
+    std::size_t i = 0;
+    while (i < n) {
+        if (now < printingUntil_) {
+            hold(data + i, n - i, now);
+            return;
+        }
+        if (inFont_) {
+            // Payload data is taken in bulk: it can be a megabyte.
+            FontReception& font = fonts_.back();
+            const std::size_t take = std::min<std::size_t>(n - i, font.expected - font.received);
+            font.checksum = Fnv1a(font.checksum, data + i, take);
+            font.received += static_cast<std::uint32_t>(take);
+            fontLastByte_ = now;
+            i += take;
+            if (font.received == font.expected) {
+                font.result = FontReception::Result::Ok;
+                inFont_ = false;
+                note(fmt::format("font payload complete: {} bytes", font.received), now);
+            }
+            continue;
+        }
+        consume(data[i], now);
+        ++i;
+    }
+}
+
+void R3Engine::hold(const std::uint8_t* data, std::size_t n, std::int64_t now) {
+    const std::size_t room = kMaxHeld - std::min(kMaxHeld, held_.size());
+    held_.insert(held_.end(), data, data + std::min(n, room));
+    if (n > room) note(fmt::format("input buffer full: {} bytes lost", n - room), now);
+}
+
+void R3Engine::catchUp(std::int64_t now) {
+    expireFont(now);
+    if (held_.empty() || now < printingUntil_) return;
+    std::vector<std::uint8_t> waiting;
+    waiting.swap(held_);
+    process(waiting.data(), waiting.size(), now);
 }
 
 void R3Engine::consume(std::uint8_t byte, std::int64_t now) {
@@ -703,7 +726,7 @@ void R3Engine::replyName(const std::string& text, std::int64_t now) {
 
 std::size_t R3Engine::takeOutput(std::uint8_t* buffer, std::size_t max, std::int64_t nowMs) {
     std::lock_guard lock(mutex_);
-    expireFont(nowMs);
+    catchUp(nowMs);
     if (!connected_ || buffer == nullptr) return 0;
     std::size_t n = 0;
     while (n < max && !output_.empty() && output_.front().readyAt <= nowMs) {
@@ -723,13 +746,16 @@ std::optional<std::int64_t> R3Engine::nextOutputTime() const {
     std::lock_guard lock(mutex_);
     if (!connected_) return std::nullopt;
     if (endless_) return std::numeric_limits<std::int64_t>::min();
-    if (output_.empty()) return std::nullopt;
-    return output_.front().readyAt;
+    std::optional<std::int64_t> next;
+    if (!output_.empty()) next = output_.front().readyAt;
+    // Commands held while printing may answer once the page is out.
+    if (!held_.empty()) next = std::min(next.value_or(printingUntil_), printingUntil_);
+    return next;
 }
 
 void R3Engine::tick(std::int64_t nowMs) {
     std::lock_guard lock(mutex_);
-    expireFont(nowMs);
+    catchUp(nowMs);
 }
 
 void R3Engine::setHostLine(std::int32_t baud, std::int32_t dataBits, std::int32_t parity) {
@@ -826,6 +852,8 @@ void R3Engine::printSelfTest(std::int64_t now) {
     addPaper(fmt::format("Buyer set: {}", buyer < 4 ? kBuyer[buyer] : "?"), now);
     addPaper("*** COMPLETED ***", now);
     addPaper("--- partial cut ---", now);
+    printingUntil_ = now + config_.selfTestMs;
+    note(fmt::format("printing the self-test page ({} ms)", config_.selfTestMs), now);
 }
 
 bool R3Engine::connected() const {

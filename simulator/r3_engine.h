@@ -75,6 +75,9 @@ struct PrinterConfig {
 
     // After OUT the printer restarts; input that arrives meanwhile is discarded.
     std::int64_t restartMs = 1000;
+    // Printing the self-test page takes this long; commands that arrive meanwhile
+    // wait in the input buffer and are carried out once the page is out.
+    std::int64_t selfTestMs = 4000;
     // A font payload whose next byte does not arrive within this time is recorded
     // as short and the printer goes back to reading commands. The utility pauses
     // 15 s after the first block, so this must be longer than that.
@@ -138,7 +141,8 @@ class R3Engine {
     std::size_t receive(const std::uint8_t* data, std::size_t n, std::int64_t nowMs);
     // Copies up to max answer bytes that are readable at nowMs; returns the count.
     std::size_t takeOutput(std::uint8_t* buffer, std::size_t max, std::int64_t nowMs);
-    // Time at which the next answer byte becomes readable (nullopt: nothing pending).
+    // Time at which the next answer byte may become readable (nullopt: nothing
+    // pending). Input held during the self-test page counts from the page's end.
     std::optional<std::int64_t> nextOutputTime() const;
     // Lets time-based state (font payload idle time) move on without input.
     void tick(std::int64_t nowMs);
@@ -175,10 +179,14 @@ class R3Engine {
     static constexpr std::size_t kMaxLine = 512;
     static constexpr std::size_t kMaxPaperLines = 100000;
     static constexpr std::size_t kMaxEvents = 100000;
+    static constexpr std::size_t kMaxHeld = 64u << 10;  // input buffer while printing
 
   private:
     enum class Parse { NeedMore, Done };
 
+    void process(const std::uint8_t* data, std::size_t n, std::int64_t now);
+    void hold(const std::uint8_t* data, std::size_t n, std::int64_t now);
+    void catchUp(std::int64_t now);  // font idle time, then input held while printing
     void consume(std::uint8_t byte, std::int64_t now);
     Parse parseCommand(std::int64_t now);
     void recordCommand(const std::string& name, std::vector<std::uint8_t> bytes, std::int64_t now);
@@ -205,6 +213,8 @@ class R3Engine {
     std::array<std::uint8_t, kSwitchCount> pending_{};  // staged inside IN..OUT
     bool setupMode_ = false;
     std::int64_t restartUntil_ = 0;
+    std::int64_t printingUntil_ = 0;  // self-test page
+    std::vector<std::uint8_t> held_;  // input received while printing
 
     std::vector<std::uint8_t> command_;  // bytes of the command being parsed
     std::size_t skipRemaining_ = 0;      // parameter bytes of an oversized command

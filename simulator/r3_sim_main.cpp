@@ -213,6 +213,10 @@ int main(int argc, char** argv) {
                    "Restart time after a setup period; input meanwhile is lost")
         ->type_name("MS")
         ->capture_default_str();
+    app.add_option("--self-test-ms", config.selfTestMs,
+                   "Time the self-test page takes to print; commands meanwhile wait")
+        ->type_name("MS")
+        ->capture_default_str();
     app.add_option("--state", config.stateFile,
                    "Load memory switches from FILE (they win over --switch) and save them after "
                    "each setup period")

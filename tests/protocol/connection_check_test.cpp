@@ -151,6 +151,9 @@ TEST_F(CheckOnVirtualPrinter, SelfTestSendsItsCommandAndWaits) {
     EXPECT_EQ(std::vector<std::uint8_t>(log.end() - 7, log.end()),
               Bytes({0x1D, 0x28, 0x41, 0x02, 0x00, 0x01, 0x02}));
     EXPECT_EQ(engine->selfTestCount(), 1);
+    // The printer holds input while the page prints; the wait covers it, so a check
+    // straight afterwards is answered.
+    EXPECT_EQ(CheckCommunication(s, Named("COM1"), PortType::Serial), CheckResult::Connected);
 }
 
 // A printer that answers each query with fixed bytes, for replies the virtual

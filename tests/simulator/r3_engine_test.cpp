@@ -340,6 +340,31 @@ TEST(R3EnginePaper, SelfTestPrintsAPageWithIdentityAndSwitches) {
     EXPECT_EQ(paper.back(), "--- partial cut ---");
 }
 
+TEST(R3EnginePaper, CommandsSentWhileTheSelfTestPrintsWaitForThePage) {
+    PrinterConfig config;
+    config.selfTestMs = 4000;
+    R3Engine engine(config);
+    const Bytes selfTest = B({0x1D, 0x28, 0x41, 0x02, 0x00, 0x01, 0x02});
+    // The query in the same write as the self test, and text written later, wait.
+    EXPECT_TRUE(Exchange(engine, Concat({selfTest, B({0x1D, 0x49, 0x01})}), 1000).empty());
+    EXPECT_TRUE(Exchange(engine, Text("after\n"), 3000).empty());
+    EXPECT_EQ(engine.nextOutputTime(), 5000);
+    EXPECT_NE(engine.paper().back(), "after");
+
+    // Once the page is out they are carried out in the order they came.
+    Bytes out(16);
+    out.resize(engine.takeOutput(out.data(), out.size(), 5000));
+    EXPECT_EQ(out, B({0x20}));
+    EXPECT_EQ(engine.paper().back(), "after");
+
+    // A second self test among the waiting input holds what follows it again.
+    Exchange(engine, Concat({selfTest, B({0x1D, 0x49, 0x01})}), 6000);
+    engine.tick(9999);
+    EXPECT_EQ(engine.nextOutputTime(), 10000);
+    EXPECT_EQ(Exchange(engine, {}, 10000), B({0x20}));
+    EXPECT_EQ(engine.selfTestCount(), 2);
+}
+
 TEST(R3EnginePaper, InitialiseDiscardsUnprintedText) {
     R3Engine engine;
     Exchange(engine, Concat({Text("lost"), B({0x1B, 0x40}), Text("kept\n")}));
