@@ -21,7 +21,7 @@ class ProgressBar final : public ProgressSink {
   public:
     void setStep(int step) override { step_ = step; }
     void step() override { setPosition(position_ + step_); }
-    void setPosition(int position);
+    void setPosition(int position) override;
     int position() const { return position_; }
     int stepSize() const { return step_; }
     // Told of every position change (for a terminal bar or a widget).
