@@ -9,6 +9,9 @@ cmake --preset asan
 cmake --build --preset asan
 ctest --preset asan --timeout 300 -j2
 
+# The parsers of untrusted input under libFuzzer for a short while (clang).
+bash scripts/run-fuzz-smoke.sh
+
 # Windows programs: MinGW cross-builds and Wine integration tests (installs MinGW and Wine).
 # The settings utility first, so the installer's tests install this Tessaly.exe.
 bash scripts/run-windows-utility-tests.sh

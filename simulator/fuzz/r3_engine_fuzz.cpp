@@ -21,6 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     config.replyDelayMs = data[1];
     config.restartMs = data[0] & 0x80 ? 0 : 50;
     config.acknowledgeSetupWrites = (data[0] & 0x40) != 0;
+    config.selfTestMs = data[0] & 0x20 ? 0 : 40;
     R3Engine engine(config);
 
     std::int64_t now = 0;
