@@ -107,6 +107,29 @@ std::optional<std::string> ChooseFile(HWND owner, const ui::FileDialogRequest& r
     return std::string(path);
 }
 
+// The object a dialog works for: handed over with WM_INITDIALOG and kept in the
+// dialog's user data for every message after it.
+template <typename T>
+T* Attached(HWND dialog, UINT message, LPARAM lParam) {
+    if (message == WM_INITDIALOG) SetWindowLongPtrA(dialog, DWLP_USER, lParam);
+    return reinterpret_cast<T*>(GetWindowLongPtrA(dialog, DWLP_USER));
+}
+
+// OK hands the choice to the selector; OK and Cancel both end its dialog.
+template <typename Selector>
+bool EndedByOkOrCancel(HWND dialog, WPARAM wParam, Selector& selector) {
+    if (LOWORD(wParam) == IDOK) {
+        selector.OnOk();
+        EndDialog(dialog, IDOK);
+        return true;
+    }
+    if (LOWORD(wParam) == IDCANCEL) {
+        EndDialog(dialog, IDCANCEL);
+        return true;
+    }
+    return false;
+}
+
 // ---- About ----
 
 INT_PTR CALLBACK AboutProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
@@ -128,11 +151,9 @@ INT_PTR CALLBACK AboutProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
 // ---- selector dialogs ----
 
 INT_PTR CALLBACK CodepageProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-    auto* logic = reinterpret_cast<ui::SelectCodepageDialog*>(GetWindowLongPtrA(dialog, DWLP_USER));
+    auto* logic = Attached<ui::SelectCodepageDialog>(dialog, message, lParam);
     switch (message) {
         case WM_INITDIALOG: {
-            SetWindowLongPtrA(dialog, DWLP_USER, lParam);
-            logic = reinterpret_cast<ui::SelectCodepageDialog*>(lParam);
             std::vector<std::string> names;
             for (const auto& entry : ui::SelectCodepageDialog::kEntries)
                 names.emplace_back(entry.name);
@@ -145,15 +166,7 @@ INT_PTR CALLBACK CodepageProc(HWND dialog, UINT message, WPARAM wParam, LPARAM l
                 logic->OnSelectionChanged(Selection(dialog, IDC_CODEPAGE_LIST));
                 return TRUE;
             }
-            if (LOWORD(wParam) == IDOK) {
-                logic->OnOk();
-                EndDialog(dialog, IDOK);
-                return TRUE;
-            }
-            if (LOWORD(wParam) == IDCANCEL) {
-                EndDialog(dialog, IDCANCEL);
-                return TRUE;
-            }
+            if (EndedByOkOrCancel(dialog, wParam, *logic)) return TRUE;
             break;
     }
     return FALSE;
@@ -169,11 +182,9 @@ void ShowRange(HWND dialog, const ui::SelectRangeDialog& logic) {
 }
 
 INT_PTR CALLBACK RangeProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-    auto* logic = reinterpret_cast<ui::SelectRangeDialog*>(GetWindowLongPtrA(dialog, DWLP_USER));
+    auto* logic = Attached<ui::SelectRangeDialog>(dialog, message, lParam);
     switch (message) {
         case WM_INITDIALOG:
-            SetWindowLongPtrA(dialog, DWLP_USER, lParam);
-            logic = reinterpret_cast<ui::SelectRangeDialog*>(lParam);
             SendDlgItemMessageA(dialog, IDC_RANGE_SPIN, UDM_SETRANGE32,
                                 ui::SelectRangeDialog::kMinimum, ui::SelectRangeDialog::kMaximum);
             ShowRange(dialog, *logic);
@@ -196,41 +207,24 @@ INT_PTR CALLBACK RangeProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPar
                 ShowRange(dialog, *logic);
                 return TRUE;
             }
-            if (LOWORD(wParam) == IDOK) {
-                logic->OnOk();
-                EndDialog(dialog, IDOK);
-                return TRUE;
-            }
-            if (LOWORD(wParam) == IDCANCEL) {
-                EndDialog(dialog, IDCANCEL);
-                return TRUE;
-            }
+            if (EndedByOkOrCancel(dialog, wParam, *logic)) return TRUE;
             break;
     }
     return FALSE;
 }
 
 INT_PTR CALLBACK AddressProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-    auto* logic = reinterpret_cast<ui::SelectAddressDialog*>(GetWindowLongPtrA(dialog, DWLP_USER));
+    auto* logic = Attached<ui::SelectAddressDialog>(dialog, message, lParam);
     switch (message) {
         case WM_INITDIALOG:
-            SetWindowLongPtrA(dialog, DWLP_USER, lParam);
-            logic = reinterpret_cast<ui::SelectAddressDialog*>(lParam);
             FillCombo(dialog, IDC_ADDRESS, ui::SelectAddressDialog::kEntries);
             SetDlgItemTextA(dialog, IDC_ADDRESS, logic->editText().c_str());
             return TRUE;
         case WM_COMMAND:
-            if (LOWORD(wParam) == IDOK) {
-                // The edit field's text as it stands: a chosen entry or whatever was typed.
+            // The edit field's text as it stands: a chosen entry or whatever was typed.
+            if (LOWORD(wParam) == IDOK)
                 logic->OnTextChanged(WindowText(GetDlgItem(dialog, IDC_ADDRESS)));
-                logic->OnOk();
-                EndDialog(dialog, IDOK);
-                return TRUE;
-            }
-            if (LOWORD(wParam) == IDCANCEL) {
-                EndDialog(dialog, IDCANCEL);
-                return TRUE;
-            }
+            if (EndedByOkOrCancel(dialog, wParam, *logic)) return TRUE;
             break;
     }
     return FALSE;
@@ -269,10 +263,8 @@ class EditorView final : public ui::EditorHost {
 
   private:
     static INT_PTR CALLBACK Proc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-        auto* view = reinterpret_cast<EditorView*>(GetWindowLongPtrA(dialog, DWLP_USER));
+        auto* view = Attached<EditorView>(dialog, message, lParam);
         if (message == WM_INITDIALOG) {
-            SetWindowLongPtrA(dialog, DWLP_USER, lParam);
-            view = reinterpret_cast<EditorView*>(lParam);
             view->Init(dialog);
             return TRUE;
         }
@@ -425,10 +417,8 @@ class StatusView {
     bool working() const { return worker_.busy() || pacingRunning_; }
 
     static INT_PTR CALLBACK Proc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-        auto* view = reinterpret_cast<StatusView*>(GetWindowLongPtrA(dialog, DWLP_USER));
+        auto* view = Attached<StatusView>(dialog, message, lParam);
         if (message == WM_INITDIALOG) {
-            SetWindowLongPtrA(dialog, DWLP_USER, lParam);
-            view = reinterpret_cast<StatusView*>(lParam);
             view->Init(dialog);
             return TRUE;
         }
@@ -694,10 +684,8 @@ class MainView {
     MainView(ui::MainDialog& logic, Worker& worker) : logic_(logic), worker_(worker) {}
 
     static INT_PTR CALLBACK Proc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-        auto* view = reinterpret_cast<MainView*>(GetWindowLongPtrA(dialog, DWLP_USER));
+        auto* view = Attached<MainView>(dialog, message, lParam);
         if (message == WM_INITDIALOG) {
-            SetWindowLongPtrA(dialog, DWLP_USER, lParam);
-            view = reinterpret_cast<MainView*>(lParam);
             view->Init(dialog);
             return TRUE;
         }
