@@ -1,6 +1,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFileDialog>
 #include <QTemporaryDir>
 #include <filesystem>
@@ -236,6 +237,8 @@ TEST_F(StatusWindowTest, SavesAndLoadsStatusFilesThroughTheFileDialogs) {
     WhenModal<QFileDialog>([&](QFileDialog& d) {
         EXPECT_EQ(d.windowTitle(), "Load saved status");
         EXPECT_EQ(d.fileMode(), QFileDialog::ExistingFile);
+        // It opens where the last status file was saved.
+        EXPECT_EQ(d.directory().absolutePath(), QDir(dir.path()).absolutePath());
         d.selectFile(path);
         static_cast<QDialog&>(d).accept();
     });

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QDir>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -279,6 +280,7 @@ TEST_F(MainWindowTest, TheEditorSavesAndLoadsCommandFilesThroughTheFileDialog) {
         editor.button("Save")->click();
         WhenModal<QFileDialog>([&](QFileDialog& d) {
             EXPECT_EQ(d.windowTitle(), "Open");
+            EXPECT_EQ(d.directory().absolutePath(), QDir(dir.path()).absolutePath());
             d.selectFile(path);
             static_cast<QDialog&>(d).accept();
         });

@@ -7,6 +7,7 @@
 
 #include "busy_input_filter.h"
 #include "dialog_units.h"
+#include "file_folder.h"
 #include "group_frame.h"
 #include "operation_worker.h"
 #include "qt_notifier.h"
@@ -50,8 +51,10 @@ std::optional<std::string> QtEditorHost::ChooseFile(const FileDialogRequest& req
     }
     dialog.setNameFilters(filters);
     dialog.setDefaultSuffix(QString::fromStdString(request.defaultExtension));
+    StartInRememberedFolder(dialog);
     dialog.selectFile(QString::fromStdString(request.fileName));
     if (!Exec(dialog) || dialog.selectedFiles().isEmpty()) return std::nullopt;
+    RememberFolderOf(dialog.selectedFiles().front());
     return dialog.selectedFiles().front().toStdString();
 }
 

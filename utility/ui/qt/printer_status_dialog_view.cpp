@@ -7,6 +7,7 @@
 
 #include "busy_input_filter.h"
 #include "dialog_units.h"
+#include "file_folder.h"
 #include "group_frame.h"
 #include "operation_worker.h"
 #include "qt_notifier.h"
@@ -143,8 +144,10 @@ void PrinterStatusDialogView::saveStatus() {
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setNameFilter(QStringLiteral("Status Files (*.sts)"));
+    StartInRememberedFolder(dialog);
     dialog.selectFile(QStringLiteral("Noname.sts"));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
+    RememberFolderOf(dialog.selectedFiles().front());
     logic_.OnSaveStatus(dialog.selectedFiles().front().toStdString());
 }
 
@@ -154,8 +157,10 @@ void PrinterStatusDialogView::loadStatus() {
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setNameFilter(QStringLiteral("Status Files (*.sts)"));
+    StartInRememberedFolder(dialog);
     dialog.selectFile(QStringLiteral("*.sts"));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
+    RememberFolderOf(dialog.selectedFiles().front());
     logic_.OnLoadStatus(dialog.selectedFiles().front().toStdString());
 }
 

@@ -1,6 +1,7 @@
 #include "screenshot_tour.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QMessageBox>
 
@@ -201,11 +202,25 @@ void AddScreenshotTour(UiScript& s, MainDialogView& view, const QString& folder)
         UiScript::pressLater(d->button(kSaveButton));
         return true;
     });
-    s.add("save status dialog", WhenOnTop<QFileDialog>([folder](QFileDialog& d) {
+    const QString statusFile = QDir(folder).filePath("tour.sts");
+    s.add("save status dialog", WhenOnTop<QFileDialog>([folder, statusFile](QFileDialog& d) {
               Save(&d, folder, "23-save-status-dialog");
-              d.selectFile(QDir(folder).filePath("tour.sts"));
-              static_cast<QDialog&>(d).accept();
+              // A file left by an earlier tour would bring up the overwrite question.
+              QFile::remove(statusFile);
+              d.selectFile(statusFile);
           }));
+    // The dialog may still be reading the folder it opened in, which can bring back
+    // the proposed name: accept only once the tour's file is the one selected.
+    s.add("save status file", [statusFile] {
+        auto* d = UiScript::top<QFileDialog>();
+        if (!d) return false;
+        if (d->selectedFiles().value(0) != statusFile) {
+            d->selectFile(statusFile);
+            return false;
+        }
+        static_cast<QDialog*>(d)->accept();
+        return true;
+    });
     s.add("close the status dialog", [] {
         auto* d = UiScript::top<PrinterStatusDialogView>();
         if (!d) return false;
