@@ -92,27 +92,6 @@ inline long PeakRssKb() {
     return usage.ru_maxrss;
 }
 
-struct QuietView final : StatusView {
-    BuyerChoice choice{0, 0, 0};
-    void setButtonsEnabled(unsigned, bool) override {}
-    void refreshPages(bool) override {}
-    void showIdentity(const PrinterIdentity&) override {}
-    void showSerialConditions(const SerialConditions&) override {}
-    void setCodePageListEnabled(bool) override {}
-    void setBuyerListEnabled(bool) override {}
-    void selectBuyerSet(int) override {}
-    BuyerChoice buyerChoice() const override { return choice; }
-    void repaint() override {}
-};
-
-struct YesNotifier final : Notifier {
-    int shown = 0;
-    MessageAnswer notify(const Message&) override {
-        ++shown;
-        return MessageAnswer::Yes;
-    }
-};
-
 // The virtual R-3 on a pseudo-terminal, opened through the real serial port
 // code, with every fixed wait and every read time-out accounted for.
 struct PtyBench {
@@ -123,10 +102,10 @@ struct PtyBench {
         return std::make_unique<AccountingPort>(MakePlatformPort(type), account);
     }};
     CountingClock clock;
-    YesNotifier notifier;
+    FixedAnswerNotifier notifier{MessageAnswer::Yes};
     Session session{port, clock, notifier};
     NullProgress progress;
-    QuietView view;
+    SilentStatusView view;
 
     // Starts the printer and opens the port; false (and says why) on failure.
     bool Start() {

@@ -13,24 +13,6 @@
 
 namespace {
 
-struct NullView final : tessaly::StatusView {
-    void setButtonsEnabled(unsigned, bool) override {}
-    void refreshPages(bool) override {}
-    void showIdentity(const tessaly::PrinterIdentity&) override {}
-    void showSerialConditions(const tessaly::SerialConditions&) override {}
-    void setCodePageListEnabled(bool) override {}
-    void setBuyerListEnabled(bool) override {}
-    void selectBuyerSet(int) override {}
-    tessaly::BuyerChoice buyerChoice() const override { return {}; }
-    void repaint() override {}
-};
-
-struct NullNotifier final : tessaly::Notifier {
-    tessaly::MessageAnswer notify(const tessaly::Message&) override {
-        return tessaly::MessageAnswer::Ok;
-    }
-};
-
 const std::string& Path() {
     static const std::string path = "/tmp/status-file-fuzz-" + std::to_string(::getpid()) + ".sts";
     return path;
@@ -45,8 +27,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::fclose(f);
 
     tessaly::PrinterSettings settings;
-    NullView view;
-    NullNotifier notifier;
+    tessaly::SilentStatusView view;
+    tessaly::FixedAnswerNotifier notifier{tessaly::MessageAnswer::Ok};
     if (!tessaly::LoadStatus(Path(), settings, view, notifier)) __builtin_trap();
 
     tessaly::SettingsImage expected{};

@@ -48,23 +48,6 @@ class FuzzPort final : public ConcretePort {
     bool open_ = false;
 };
 
-struct NullNotifier final : Notifier {
-    MessageAnswer notify(const Message&) override { return MessageAnswer::Ok; }
-};
-
-struct FixedView final : StatusView {
-    BuyerChoice choice;
-    void setButtonsEnabled(unsigned, bool) override {}
-    void refreshPages(bool) override {}
-    void showIdentity(const PrinterIdentity&) override {}
-    void showSerialConditions(const SerialConditions&) override {}
-    void setCodePageListEnabled(bool) override {}
-    void setBuyerListEnabled(bool) override {}
-    void selectBuyerSet(int) override {}
-    BuyerChoice buyerChoice() const override { return choice; }
-    void repaint() override {}
-};
-
 struct NoDownload final : FontDownloadStarter {
     void StartFontDownload(int) override {}
 };
@@ -80,10 +63,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     settings.portName = (data[0] & 1) ? "R-3:/dev/usb/lp0" : "COM1";
     if (!port.Setup(settings) || !port.Open(0)) return 0;
 
-    NullNotifier notifier;
+    FixedAnswerNotifier notifier{MessageAnswer::Ok};
     Session session{port, clock, notifier};
     NullProgress progress;
-    FixedView view;
+    SilentStatusView view;
     view.choice = {(data[0] >> 1) & 7, 0, 0};
     StatusRecord record;
     StatusExchange exchange(session, port.type(), progress, view, record);

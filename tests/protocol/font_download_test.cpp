@@ -5,9 +5,8 @@
 
 #include <numeric>
 
-#include "r3_engine.h"
 #include "scripted_r3.h"
-#include "simulated_port.h"
+#include "status_fixture.h"
 
 namespace tessaly {
 namespace {
@@ -275,36 +274,23 @@ TEST(PacingEngine, CancelStopsTheRunAndKeepsTheTimers) {
 }
 
 // Set Status on the virtual printer hands over to a download the printer accepts.
-TEST(SetStatusWithDownload, VirtualPrinterReceivesTheFramedPayload) {
-    sim::PrinterConfig config;
+TEST_F(VirtualPrinterFixture, SetStatusHandsOverToADownloadThePrinterAccepts) {
     config.firmwareVersion = "VT03.10 R-3";
-    sim::R3Engine engine(config);
-    VirtualClock clock;
-    RecordingNotifier notifier;
+    Connect();
     notifier.answer = MessageAnswer::Yes;
-    RecordingProgress progress;
-    RecordingView view;
-    StatusRecord record;
-    PrinterPort port(sim::MakeSimulatedPortFactory(engine, clock));
-    PortSettings settings;
-    settings.portName = "COM1";
-    ASSERT_TRUE(port.Setup(settings));
-    ASSERT_TRUE(port.Open(0));
-    Session session{port, clock, notifier};
-    StatusExchange exchange(session, port.type(), progress, view, record);
     PacingEngine timers(clock);
-    FontDownload download(session, port.type(), 0, progress, view, timers, record.identity);
-    ASSERT_TRUE(exchange.GetStatus());
+    FontDownload download(*session, port->type(), 0, progress, view, timers, record.identity);
+    ASSERT_TRUE(exchange->GetStatus());
 
     SetSwitchValue(record.settings.msw12, 2);
     SetSwitchValue(record.settings.msw9, 1);
     view.choice = {4, 2, 0};
-    ASSERT_EQ(SetStatus(exchange, download), SetStatusOutcome::FontDownloadStarted);
+    ASSERT_EQ(SetStatus(*exchange, download), SetStatusOutcome::FontDownloadStarted);
     timers.run([&](int id) { download.OnDownloadTimer(id); });
 
-    EXPECT_EQ(engine.memorySwitch(12), 2);
+    EXPECT_EQ(engine->memorySwitch(12), 2);
     EXPECT_EQ(download.payloadId(), 146);  // firmware 03 as re-read after OUT
-    const auto receptions = engine.fontReceptions();
+    const auto receptions = engine->fontReceptions();
     ASSERT_EQ(receptions.size(), 1u);
     EXPECT_EQ(receptions[0].result, sim::FontReception::Result::Ok);
     EXPECT_EQ(receptions[0].expected, 1244678u);

@@ -5,9 +5,8 @@
 
 #include <algorithm>
 
-#include "r3_engine.h"
 #include "scripted_r3.h"
-#include "simulated_port.h"
+#include "status_fixture.h"
 
 namespace tessaly {
 namespace {
@@ -218,34 +217,21 @@ TEST_F(SetStatusOnScript, PageNeverShownSkipsTheFirmwareReRead) {
 }
 
 // Against the virtual printer: the written switches are what the printer keeps.
-TEST(SetStatusOnVirtualPrinter, PrinterKeepsTheWrittenSwitches) {
-    sim::PrinterConfig config;
+TEST_F(VirtualPrinterFixture, SetStatusWritesTheSwitchesThePrinterKeeps) {
     config.switches[0] = 0xE7;  // switch 1: everything but buzzer and line feed
-    sim::R3Engine engine(config);
-    VirtualClock clock;
-    RecordingNotifier notifier;
-    RecordingProgress progress;
-    RecordingView view;
+    Connect();
     RecordingStarter starter;
-    StatusRecord record;
-    PrinterPort port(sim::MakeSimulatedPortFactory(engine, clock));
-    PortSettings settings;
-    settings.portName = "COM1";
-    ASSERT_TRUE(port.Setup(settings));
-    ASSERT_TRUE(port.Open(0));
-    Session session{port, clock, notifier};
-    StatusExchange exchange(session, port.type(), progress, view, record);
-    ASSERT_TRUE(exchange.GetStatus());
+    ASSERT_TRUE(exchange->GetStatus());
 
     record.settings.msw1[4] = 1;  // buzzer on, line feed stays off
     SetCodePageIndex(record.settings.msw2, 17);
     SetSwitchValue(record.settings.msw12, 0);
     view.choice = {1, 0, 0};
-    EXPECT_EQ(SetStatus(exchange, starter), SetStatusOutcome::Done);
-    EXPECT_FALSE(engine.inSetupMode());
-    EXPECT_EQ(engine.memorySwitch(1), 0xEF);
-    EXPECT_EQ(CodePageIndex(Bits(engine.memorySwitch(2))), 17);
-    EXPECT_EQ(engine.memorySwitch(12), 0);
+    EXPECT_EQ(SetStatus(*exchange, starter), SetStatusOutcome::Done);
+    EXPECT_FALSE(engine->inSetupMode());
+    EXPECT_EQ(engine->memorySwitch(1), 0xEF);
+    EXPECT_EQ(CodePageIndex(Bits(engine->memorySwitch(2))), 17);
+    EXPECT_EQ(engine->memorySwitch(12), 0);
     EXPECT_EQ(notifier.shown.back(), messages::kSetStatusSuccess);
 }
 

@@ -4,9 +4,8 @@
 #include <gtest/gtest.h>
 
 #include "connection_check.h"
-#include "r3_engine.h"
 #include "scripted_r3.h"
-#include "simulated_port.h"
+#include "status_fixture.h"
 
 namespace tessaly {
 namespace {
@@ -39,39 +38,13 @@ Bytes QueriesAfterHandshake() {
                    Condition(4), kSelect});
 }
 
-// Common parts of the status exchanges under test.
-struct StatusFixture : ::testing::Test {
-    VirtualClock clock;
-    RecordingNotifier notifier;
-    RecordingProgress progress;
-    RecordingView view;
-    StatusRecord record;
-    std::unique_ptr<PrinterPort> port;
-    std::unique_ptr<Session> session;
-    std::unique_ptr<StatusExchange> exchange;
-
-    void Open(PortFactory factory, const std::string& name) {
-        port = std::make_unique<PrinterPort>(std::move(factory));
-        PortSettings settings;
-        settings.portName = name;
-        ASSERT_TRUE(port->Setup(settings));
-        ASSERT_TRUE(port->Open(0));
-        session = std::make_unique<Session>(Session{*port, clock, notifier});
-        exchange = std::make_unique<StatusExchange>(*session, port->type(), progress, view, record);
-    }
-};
-
-struct GetStatusOnVirtualPrinter : StatusFixture {
-    sim::PrinterConfig config;
-    std::unique_ptr<sim::R3Engine> engine;
-
+struct GetStatusOnVirtualPrinter : VirtualPrinterFixture {
     void Connect(const std::string& name = "COM1") {
         // Font B, full cut, code page 5; external buzzer, 2 inch, 2 colour; JAP.
         config.switches[1] = 0x2B;
         config.switches[9] = 0x31;
         config.switches[11] = 0x03;
-        engine = std::make_unique<sim::R3Engine>(config);
-        Open(sim::MakeSimulatedPortFactory(*engine, clock), name);
+        VirtualPrinterFixture::Connect(name);
     }
 };
 

@@ -25,4 +25,15 @@ class Notifier {
     virtual MessageAnswer notify(const Message& message) = 0;
 };
 
+// Shows nothing and gives every message the same answer: for runs nobody
+// watches, such as benchmarks and fuzzing.
+class FixedAnswerNotifier final : public Notifier {
+  public:
+    explicit FixedAnswerNotifier(MessageAnswer answer) : answer_(answer) {}
+    MessageAnswer notify(const Message&) override { return answer_; }
+
+  private:
+    MessageAnswer answer_;
+};
+
 }  // namespace tessaly

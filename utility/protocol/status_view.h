@@ -48,4 +48,20 @@ class StatusView {
     virtual void repaint() = 0;
 };
 
+// A status view without a window, for runs nobody watches (benchmarks, fuzzing):
+// it shows nothing and reports the buyer choice it is given.
+class SilentStatusView final : public StatusView {
+  public:
+    BuyerChoice choice;
+    void setButtonsEnabled(unsigned, bool) override {}
+    void refreshPages(bool) override {}
+    void showIdentity(const PrinterIdentity&) override {}
+    void showSerialConditions(const SerialConditions&) override {}
+    void setCodePageListEnabled(bool) override {}
+    void setBuyerListEnabled(bool) override {}
+    void selectBuyerSet(int) override {}
+    BuyerChoice buyerChoice() const override { return choice; }
+    void repaint() override {}
+};
+
 }  // namespace tessaly
