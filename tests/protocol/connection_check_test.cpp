@@ -8,20 +8,14 @@
 
 #include "commands.h"
 #include "r3_engine.h"
+#include "recording_notifier.h"
 #include "simulated_port.h"
 
 namespace tessaly {
 namespace {
 
 using ::testing::ElementsAre;
-
-struct RecordingNotifier final : Notifier {
-    std::vector<Message> shown;
-    MessageAnswer notify(const Message& m) override {
-        shown.push_back(m);
-        return MessageAnswer::Ok;
-    }
-};
+using testing::RecordingNotifier;
 
 PortSettings Named(const std::string& name) {
     PortSettings s;

@@ -13,6 +13,7 @@
 #include "notifier.h"
 #include "printer_port.h"
 #include "progress_sink.h"
+#include "recording_notifier.h"
 #include "status_view.h"
 
 namespace tessaly::testing {
@@ -26,20 +27,6 @@ Bytes ToBytes(const Container& c) {
 inline Bytes TextBytes(const std::string& s) {
     return Bytes(s.begin(), s.end());
 }
-
-struct RecordingNotifier final : Notifier {
-    std::vector<Message> shown;
-    MessageAnswer answer = MessageAnswer::Ok;
-    MessageAnswer notify(const Message& m) override {
-        shown.push_back(m);
-        return m.buttons == MessageButtons::Ok ? MessageAnswer::Ok : answer;
-    }
-    std::vector<std::string> texts() const {
-        std::vector<std::string> t;
-        for (const auto& m : shown) t.push_back(m.text);
-        return t;
-    }
-};
 
 // Keeps the bar's position the way a progress control would and logs the calls.
 struct RecordingProgress final : ProgressSink {

@@ -10,16 +10,11 @@
 #include "operation_runner.h"
 #include "port_catalog.h"
 #include "print_queues.h"
+#include "recording_notifier.h"
 
 namespace tessaly::ui::testing {
 
-struct RecordingNotifier final : Notifier {
-    std::vector<Message> shown;
-    MessageAnswer notify(const Message& m) override {
-        shown.push_back(m);
-        return MessageAnswer::Ok;
-    }
-};
+using tessaly::testing::RecordingNotifier;
 
 // Holds each operation until the test lets it run, so the state during an
 // operation can be looked at.
