@@ -151,6 +151,20 @@ void PtyPrinter::serve() {
     std::vector<std::uint8_t> input(4096);
     std::vector<std::uint8_t> pending;  // answer bytes the terminal has not taken yet
     std::size_t pendingAt = 0;
+    // Bytes read from the terminal that the engine has not taken yet (a stall
+    // fault). While there are some, the terminal is not read, so the client's
+    // writes back up as they would against a printer holding its flow control off.
+    std::vector<std::uint8_t> untaken;
+
+    // Hands bytes to the engine and keeps what it did not take; false once the
+    // printer went away.
+    auto feed = [this, &untaken](const std::uint8_t* data, std::size_t count, std::int64_t now) {
+        const std::size_t taken = engine_.receive(data, count, now);
+        if (!engine_.connected()) return false;
+        std::vector<std::uint8_t> rest(data + taken, data + count);
+        untaken.swap(rest);
+        return true;
+    };
 
     while (!stopping_) {
         std::int64_t now = clock_.now();
@@ -159,14 +173,23 @@ void PtyPrinter::serve() {
             pending.resize(engine_.takeOutput(pending.data(), pending.size(), now));
             pendingAt = 0;
         }
+        if (!untaken.empty() && !engine_.resumesAt(now)) {
+            const std::vector<std::uint8_t> again = untaken;
+            if (!feed(again.data(), again.size(), now)) {
+                dropped_ = true;
+                break;
+            }
+        }
 
         int timeout = kIdlePollMs;
-        short events = POLLIN;
+        short events = untaken.empty() ? POLLIN : 0;
         if (pendingAt < pending.size()) {
             events |= POLLOUT;
         } else if (const auto next = engine_.nextOutputTime()) {
             timeout = static_cast<int>(std::clamp<std::int64_t>(*next - now, 0, kIdlePollMs));
         }
+        if (const auto resume = engine_.resumesAt(now); resume && !untaken.empty())
+            timeout = static_cast<int>(std::clamp<std::int64_t>(*resume - now, 0, timeout));
         pollfd fds[2] = {{master_, events, 0}, {wake_[0], POLLIN, 0}};
         const int ready = ::poll(fds, 2, timeout);
         if (ready < 0 && errno != EINTR) break;
@@ -183,9 +206,7 @@ void PtyPrinter::serve() {
             checkLine();
             const ssize_t n = ::read(master_, input.data(), input.size());
             if (n > 0) {
-                const auto count = static_cast<std::size_t>(n);
-                const std::size_t taken = engine_.receive(input.data(), count, now);
-                if (taken < count || !engine_.connected()) {
+                if (!feed(input.data(), static_cast<std::size_t>(n), now)) {
                     // The printer went away: close the terminal, as an unplugged
                     // adapter would, so the client sees its link fail.
                     dropped_ = true;
@@ -205,7 +226,8 @@ void PtyPrinter::serve() {
         }
 
         int waiting = 0;
-        const bool empty = ioctl(master_, FIONREAD, &waiting) == 0 && waiting == 0;
+        const bool empty =
+            untaken.empty() && ioctl(master_, FIONREAD, &waiting) == 0 && waiting == 0;
         {
             std::lock_guard lock(loopMutex_);
             ++loops_;

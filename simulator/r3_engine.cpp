@@ -72,6 +72,11 @@ std::optional<FaultMode> ParseFaultMode(const std::string& text) {
         {"endless", FaultMode::EndlessSender},
         {"late", FaultMode::LateReplies},
         {"disconnect", FaultMode::Disconnect},
+        {"no-switch-answer", FaultMode::NoSwitchAnswer},
+        {"hang-up-after-in", FaultMode::HangUpAfterIn},
+        {"font-stall", FaultMode::FontStall},
+        {"partial-write", FaultMode::PartialWrite},
+        {"restart-loses-input", FaultMode::RestartLosesInput},
     };
     for (const auto& [name, mode] : kNames) {
         if (text == name) return mode;
@@ -97,6 +102,16 @@ const char* FaultModeName(FaultMode mode) {
             return "late";
         case FaultMode::Disconnect:
             return "disconnect";
+        case FaultMode::NoSwitchAnswer:
+            return "no-switch-answer";
+        case FaultMode::HangUpAfterIn:
+            return "hang-up-after-in";
+        case FaultMode::FontStall:
+            return "font-stall";
+        case FaultMode::PartialWrite:
+            return "partial-write";
+        case FaultMode::RestartLosesInput:
+            return "restart-loses-input";
     }
     return "?";
 }
@@ -133,41 +148,56 @@ R3Engine::R3Engine(PrinterConfig config)
 std::size_t R3Engine::receive(const std::uint8_t* data, std::size_t n, std::int64_t nowMs) {
     std::lock_guard lock(mutex_);
     if (!connected_ || data == nullptr) return 0;
+    if (hangUpArmed_) {
+        connected_ = false;
+        output_.clear();
+        note("line hung up after answering IN", nowMs);
+        return 0;
+    }
     catchUp(nowMs);
+    if (stalled(nowMs)) return 0;
 
-    std::size_t accepted = n;
+    std::size_t offered = n;
     if (config_.fault == FaultMode::Disconnect) {
         const std::uint64_t left = config_.disconnectAfterBytes - receivedCount_;
-        accepted = static_cast<std::size_t>(std::min<std::uint64_t>(n, left));
+        offered = static_cast<std::size_t>(std::min<std::uint64_t>(n, left));
     }
+    bool stallHere = false;
+    if (config_.fault == FaultMode::PartialWrite && !stallDone_ &&
+        receivedCount_ + offered > config_.stallAfterBytes) {
+        offered = static_cast<std::size_t>(config_.stallAfterBytes - receivedCount_);
+        stallHere = true;
+    }
+
+    std::vector<std::uint8_t> garbled;
+    const std::uint8_t* input = data;
+    if (lineMismatch_) {
+        garbled.assign(data, data + offered);
+        for (auto& b : garbled) b = Garble(b);
+        input = garbled.data();
+    }
+    const bool fontData = inFont_ && offered <= fonts_.back().expected - fonts_.back().received;
+    const std::size_t accepted = process(input, offered, nowMs);
+    if (stallHere) startStall(nowMs);
 
     if (log_.size() < kMaxLog) {
         const std::size_t room = std::min(accepted, kMaxLog - log_.size());
         log_.insert(log_.end(), data, data + room);
     }
-    if (inFont_ && accepted <= fonts_.back().expected - fonts_.back().received) {
+    if (accepted > 0 && fontData) {
         // Font data is summarised: a payload is a megabyte of it.
         const FontReception& font = fonts_.back();
         event(EngineEvent::Kind::Received,
-              fmt::format("{} bytes of font data, {} of {} so far", accepted,
-                          font.received + accepted, font.expected),
+              fmt::format("{} bytes of font data, {} of {} so far", accepted, font.received,
+                          font.expected),
               {}, nowMs);
-    } else {
+    } else if (accepted > 0) {
         event(EngineEvent::Kind::Received,
               accepted > kEventBytes
                   ? fmt::format("{} bytes, first {} shown", accepted, kEventBytes)
                   : std::string(),
               std::vector<std::uint8_t>(data, data + std::min(accepted, kEventBytes)), nowMs);
     }
-
-    std::vector<std::uint8_t> garbled;
-    if (lineMismatch_) {
-        garbled.assign(data, data + accepted);
-        for (auto& b : garbled) b = Garble(b);
-        data = garbled.data();
-    }
-
-    process(data, accepted, nowMs);
 
     receivedCount_ += accepted;
     if (config_.fault == FaultMode::EndlessSender && receivedCount_ >= config_.endlessAfterBytes) {
@@ -181,21 +211,45 @@ std::size_t R3Engine::receive(const std::uint8_t* data, std::size_t n, std::int6
     return accepted;
 }
 
-// Carries out received bytes in order. While the self-test page prints, the rest
-// waits in the input buffer, as on the printer, and is carried out afterwards.
-void R3Engine::process(const std::uint8_t* data, std::size_t n, std::int64_t now) {
+std::optional<std::int64_t> R3Engine::resumesAt(std::int64_t nowMs) const {
+    std::lock_guard lock(mutex_);
+    if (!connected_ || !stalled(nowMs)) return std::nullopt;
+    return *stalledUntil_;
+}
+
+void R3Engine::startStall(std::int64_t now) {
+    stallDone_ = true;
+    stalledUntil_ =
+        config_.stallMs > 0 ? now + config_.stallMs : std::numeric_limits<std::int64_t>::max();
+    note(config_.stallMs > 0 ? fmt::format("taking no data for {} ms after {} bytes",
+                                           config_.stallMs, receivedCount_)
+                             : fmt::format("taking no more data after {} bytes", receivedCount_),
+         now);
+}
+
+// Carries out received bytes in order. While the self-test page prints or the
+// printer restarts, the rest waits in the input buffer, as on the printer, and is
+// carried out afterwards.
+std::size_t R3Engine::process(const std::uint8_t* data, std::size_t n, std::int64_t now) {
     std::size_t i = 0;
     while (i < n) {
-        if (now < printingUntil_) {
+        if (now < busyUntil_) {
             hold(data + i, n - i, now);
-            return;
+            return n;
         }
         if (inFont_) {
             // Payload data is taken in bulk: it can be a megabyte.
             FontReception& font = fonts_.back();
-            const std::size_t take = std::min<std::size_t>(n - i, font.expected - font.received);
+            std::size_t take = std::min<std::size_t>(n - i, font.expected - font.received);
+            bool stallNow = false;
+            if (config_.fault == FaultMode::FontStall && !stallDone_ &&
+                fontDataCount_ + take >= config_.stallAfterBytes) {
+                take = static_cast<std::size_t>(config_.stallAfterBytes - fontDataCount_);
+                stallNow = true;
+            }
             font.checksum = Fnv1a(font.checksum, data + i, take);
             font.received += static_cast<std::uint32_t>(take);
+            fontDataCount_ += take;
             fontLastByte_ = now;
             i += take;
             if (font.received == font.expected) {
@@ -203,11 +257,16 @@ void R3Engine::process(const std::uint8_t* data, std::size_t n, std::int64_t now
                 inFont_ = false;
                 note(fmt::format("font payload complete: {} bytes", font.received), now);
             }
+            if (stallNow) {
+                startStall(now);
+                return i;
+            }
             continue;
         }
         consume(data[i], now);
         ++i;
     }
+    return n;
 }
 
 void R3Engine::hold(const std::uint8_t* data, std::size_t n, std::int64_t now) {
@@ -218,14 +277,16 @@ void R3Engine::hold(const std::uint8_t* data, std::size_t n, std::int64_t now) {
 
 void R3Engine::catchUp(std::int64_t now) {
     expireFont(now);
-    if (held_.empty() || now < printingUntil_) return;
+    if (held_.empty() || now < busyUntil_ || stalled(now)) return;
     std::vector<std::uint8_t> waiting;
     waiting.swap(held_);
-    process(waiting.data(), waiting.size(), now);
+    const std::size_t used = process(waiting.data(), waiting.size(), now);
+    // A stall that began in the held input leaves the rest waiting.
+    held_.insert(held_.begin(), waiting.begin() + static_cast<std::ptrdiff_t>(used), waiting.end());
 }
 
 void R3Engine::consume(std::uint8_t byte, std::int64_t now) {
-    if (now < restartUntil_) return;  // still restarting: input is lost
+    if (now < restartUntil_) return;  // still restarting and losing input
 
     if (skipRemaining_ > 0) {
         --skipRemaining_;
@@ -556,8 +617,8 @@ void R3Engine::handleSetup(const std::vector<std::uint8_t>& data, std::int64_t n
     static const std::vector<std::uint8_t> kSetupAck{0x37, 0x20, 0x00};
     const std::uint8_t fn = data[0];
     switch (fn) {
-        // Entering the setup period is acknowledged; switch writes and OUT only
-        // when configured so (see PrinterConfig::acknowledgeSetupWrites).
+        // Entering the setup period, each switch write and leaving it are each
+        // acknowledged with 37 20 00.
         case 1:
             if (data.size() != 3 || data[1] != 'I' || data[2] != 'N') {
                 note("enter setup refused: parameter is not IN", now);
@@ -568,6 +629,7 @@ void R3Engine::handleSetup(const std::vector<std::uint8_t>& data, std::int64_t n
                 pending_ = switches_;
             }
             reply(kSetupAck, now);
+            if (config_.fault == FaultMode::HangUpAfterIn) hangUpArmed_ = true;
             return;
         case 2:
             if (data.size() != 4 || data[1] != 'O' || data[2] != 'U' || data[3] != 'T') {
@@ -578,7 +640,7 @@ void R3Engine::handleSetup(const std::vector<std::uint8_t>& data, std::int64_t n
                 note("leave setup ignored: not in a setup period", now);
                 return;
             }
-            if (config_.acknowledgeSetupWrites) reply(kSetupAck, now);
+            reply(kSetupAck, now);
             switches_ = pending_;
             setupMode_ = false;
             if (!config_.stateFile.empty() && !SaveSwitches(config_.stateFile, switches_)) {
@@ -624,11 +686,15 @@ void R3Engine::handleSetup(const std::vector<std::uint8_t>& data, std::int64_t n
                 pending_[static_cast<std::size_t>(number - 1)] = value;
                 note(fmt::format("memory switch {} staged as {}", number, SwitchBits(value)), now);
             }
-            if (config_.acknowledgeSetupWrites) reply(kSetupAck, now);
+            reply(kSetupAck, now);
             return;
         }
         case 4: {
             if (data.size() != 2 || data[1] < 1 || data[1] > kSwitchCount) return;
+            if (config_.fault == FaultMode::NoSwitchAnswer && data[1] == config_.silentSwitch) {
+                note(fmt::format("no answer to the read of memory switch {}", data[1]), now);
+                return;
+            }
             const std::uint8_t value =
                 setupMode_ ? pending_[data[1] - 1u] : switches_[data[1] - 1u];
             std::vector<std::uint8_t> answer{0x37, 0x21};
@@ -748,8 +814,8 @@ std::optional<std::int64_t> R3Engine::nextOutputTime() const {
     if (endless_) return std::numeric_limits<std::int64_t>::min();
     std::optional<std::int64_t> next;
     if (!output_.empty()) next = output_.front().readyAt;
-    // Commands held while printing may answer once the page is out.
-    if (!held_.empty()) next = std::min(next.value_or(printingUntil_), printingUntil_);
+    // Commands held while printing or restarting may answer once that is over.
+    if (!held_.empty()) next = std::min(next.value_or(busyUntil_), busyUntil_);
     return next;
 }
 
@@ -818,7 +884,11 @@ void R3Engine::restart(std::int64_t now) {
     command_.clear();
     skipRemaining_ = 0;
     ++restarts_;
-    restartUntil_ = now + config_.restartMs;
+    if (config_.fault == FaultMode::RestartLosesInput) {
+        restartUntil_ = now + config_.restartMs;
+    } else {
+        busyUntil_ = std::max(busyUntil_, now + config_.restartMs);
+    }
     note(fmt::format("restarting with the new settings ({} ms)", config_.restartMs), now);
 }
 
@@ -852,7 +922,7 @@ void R3Engine::printSelfTest(std::int64_t now) {
     addPaper(fmt::format("Buyer set: {}", buyer < 4 ? kBuyer[buyer] : "?"), now);
     addPaper("*** COMPLETED ***", now);
     addPaper("--- partial cut ---", now);
-    printingUntil_ = now + config_.selfTestMs;
+    busyUntil_ = now + config_.selfTestMs;
     note(fmt::format("printing the self-test page ({} ms)", config_.selfTestMs), now);
 }
 

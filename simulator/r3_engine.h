@@ -16,17 +16,23 @@ namespace tessaly::sim {
 // refusal paths and loop bounds can be exercised without hardware.
 enum class FaultMode {
     None,
-    WrongModel,     // GS I 1 answers PrinterConfig::wrongModelByte
-    WrongNames,     // GS I 66 / GS I 67 answer the wrong* names
-    Silence,        // consumes everything, never answers
-    Garbage,        // every answer is replaced by random bytes (seeded, repeatable)
-    EndlessSender,  // after endlessAfterBytes received, sends non-zero bytes forever
-    LateReplies,    // every answer becomes readable only replyDelayMs after its query
-    Disconnect,     // after disconnectAfterBytes received, the link goes dead
+    WrongModel,         // GS I 1 answers PrinterConfig::wrongModelByte
+    WrongNames,         // GS I 66 / GS I 67 answer the wrong* names
+    Silence,            // consumes everything, never answers
+    Garbage,            // every answer is replaced by random bytes (seeded, repeatable)
+    EndlessSender,      // after endlessAfterBytes received, sends non-zero bytes forever
+    LateReplies,        // every answer becomes readable only replyDelayMs after its query
+    Disconnect,         // after disconnectAfterBytes received, the link goes dead
+    NoSwitchAnswer,     // the read of memory switch silentSwitch gets no answer
+    HangUpAfterIn,      // IN is answered, then the line drops at the next byte received
+    FontStall,          // after stallAfterBytes font data bytes, takes nothing for stallMs
+    PartialWrite,       // after stallAfterBytes received bytes, takes nothing for stallMs
+    RestartLosesInput,  // input that arrives while restarting after OUT is lost
 };
 
 // Parses "none", "wrong-model", "wrong-names", "silence", "garbage", "endless",
-// "late", "disconnect"; nullopt for anything else.
+// "late", "disconnect", "no-switch-answer", "hang-up-after-in", "font-stall",
+// "partial-write", "restart-loses-input"; nullopt for anything else.
 std::optional<FaultMode> ParseFaultMode(const std::string& text);
 const char* FaultModeName(FaultMode mode);
 
@@ -67,13 +73,16 @@ struct PrinterConfig {
     std::uint64_t endlessAfterBytes = 0;
     std::int64_t replyDelayMs = 1500;
     std::uint64_t disconnectAfterBytes = 64;
+    int silentSwitch = 10;
+    // Where the stall faults stop taking data (font data bytes for FontStall, all
+    // received bytes for PartialWrite) and for how long; 0 ms: never again. A
+    // stall longer than the host's write time-out makes that write come back
+    // short, as when a printer holds its flow control off.
+    std::uint64_t stallAfterBytes = 0;
+    std::int64_t stallMs = 0;
 
-    // Whether switch writes and OUT are acknowledged with 37 20 00 like IN. Off by
-    // default: over USB the utility reads nothing after them, so those answers
-    // would wait in the link and be taken for the answer to the next query.
-    bool acknowledgeSetupWrites = false;
-
-    // After OUT the printer restarts; input that arrives meanwhile is discarded.
+    // After OUT the printer restarts; input that arrives meanwhile waits in the
+    // input buffer (RestartLosesInput: it is lost).
     std::int64_t restartMs = 1000;
     // Printing the self-test page takes this long; commands that arrive meanwhile
     // wait in the input buffer and are carried out once the page is out.
@@ -136,9 +145,13 @@ class R3Engine {
   public:
     explicit R3Engine(PrinterConfig config = {});
 
-    // Feeds received bytes. Returns how many were accepted: fewer than n only once
-    // the link has gone dead (Disconnect fault).
+    // Feeds received bytes. Returns how many were accepted: fewer than n once the
+    // link has gone dead (connected() false) or while the printer takes no data
+    // (a stall fault, see resumesAt).
     std::size_t receive(const std::uint8_t* data, std::size_t n, std::int64_t nowMs);
+    // While the printer takes no data: the time from which it takes data again
+    // (INT64_MAX: never). nullopt when it takes data at nowMs, or the link is dead.
+    std::optional<std::int64_t> resumesAt(std::int64_t nowMs) const;
     // Copies up to max answer bytes that are readable at nowMs; returns the count.
     std::size_t takeOutput(std::uint8_t* buffer, std::size_t max, std::int64_t nowMs);
     // Time at which the next answer byte may become readable (nullopt: nothing
@@ -184,7 +197,10 @@ class R3Engine {
   private:
     enum class Parse { NeedMore, Done };
 
-    void process(const std::uint8_t* data, std::size_t n, std::int64_t now);
+    // Returns how many bytes were taken: fewer than n when a stall fault began.
+    std::size_t process(const std::uint8_t* data, std::size_t n, std::int64_t now);
+    void startStall(std::int64_t now);
+    bool stalled(std::int64_t now) const { return stalledUntil_ && now < *stalledUntil_; }
     void hold(const std::uint8_t* data, std::size_t n, std::int64_t now);
     void catchUp(std::int64_t now);  // font idle time, then input held while printing
     void consume(std::uint8_t byte, std::int64_t now);
@@ -212,9 +228,9 @@ class R3Engine {
     std::array<std::uint8_t, kSwitchCount> switches_{};
     std::array<std::uint8_t, kSwitchCount> pending_{};  // staged inside IN..OUT
     bool setupMode_ = false;
-    std::int64_t restartUntil_ = 0;
-    std::int64_t printingUntil_ = 0;  // self-test page
-    std::vector<std::uint8_t> held_;  // input received while printing
+    std::int64_t restartUntil_ = 0;   // input is lost until then (RestartLosesInput)
+    std::int64_t busyUntil_ = 0;      // printing the self-test page or restarting
+    std::vector<std::uint8_t> held_;  // input received while busy
 
     std::vector<std::uint8_t> command_;  // bytes of the command being parsed
     std::size_t skipRemaining_ = 0;      // parameter bytes of an oversized command
@@ -235,6 +251,10 @@ class R3Engine {
     std::size_t droppedOutput_ = 0;
 
     std::uint64_t receivedCount_ = 0;
+    std::uint64_t fontDataCount_ = 0;  // font data bytes of every payload so far
+    std::optional<std::int64_t> stalledUntil_;
+    bool stallDone_ = false;    // a stall fault strikes once
+    bool hangUpArmed_ = false;  // HangUpAfterIn: IN was answered
     bool connected_ = true;
     bool endless_ = false;
     std::mt19937 random_;

@@ -46,12 +46,28 @@ constexpr const char* kFooter = R"(FAULT MODES
     endless      after --endless-after received bytes, send non-zero bytes forever
     late         make every answer readable only --reply-delay ms after its query
     disconnect   after --disconnect-after received bytes, close the terminal
+    no-switch-answer
+                 leave the read of memory switch --silent-switch unanswered
+    hang-up-after-in
+                 answer IN (enter user setup), then close the terminal at the
+                 next byte received
+    font-stall   after --stall-after bytes of font data, take nothing more, for
+                 --stall-ms or (0, the default) for good
+    partial-write
+                 after --stall-after received bytes, take nothing for --stall-ms;
+                 a pause longer than the client's write time-out cuts that write
+                 short
+    restart-loses-input
+                 lose the input that arrives while restarting after OUT
+                 (--restart-ms) instead of carrying it out afterwards
 
 EXAMPLES
     r3-sim --link /tmp/r3
         a healthy printer reachable as /tmp/r3
     r3-sim --fault late --reply-delay 2000 --quiet
         a printer that answers two seconds late
+    r3-sim --fault font-stall --stall-after 600000
+        a printer that stops taking a font payload near its end
     r3-sim --switch 12=00000001 --state ~/.r3-switches
         buyer set KOR, switches kept between runs
 
@@ -201,16 +217,25 @@ int main(int argc, char** argv) {
     app.add_option("--disconnect-after", config.disconnectAfterBytes,
                    "Received bytes before the disconnect fault")
         ->capture_default_str();
+    app.add_option("--silent-switch", config.silentSwitch,
+                   "Memory switch whose read the no-switch-answer fault leaves unanswered")
+        ->type_name("N")
+        ->capture_default_str();
+    app.add_option("--stall-after", config.stallAfterBytes,
+                   "Bytes taken before the font-stall and partial-write faults stop taking data")
+        ->capture_default_str();
+    app.add_option("--stall-ms", config.stallMs,
+                   "How long the printer then takes nothing; 0 for good")
+        ->type_name("MS")
+        ->capture_default_str();
     app.add_option("--byte-gap-us", config.replyByteGapUs,
                    "Time between the bytes of an answer (520 is about 19200 baud)")
         ->type_name("US")
         ->capture_default_str();
     app.add_flag("--check-line", config.checkLineSettings,
                  "Corrupt the bytes when the client's baud rate differs from --baud");
-    app.add_flag("--ack-setup-writes", config.acknowledgeSetupWrites,
-                 "Answer 37 20 00 to switch writes and OUT too, not only to IN");
     app.add_option("--restart-ms", config.restartMs,
-                   "Restart time after a setup period; input meanwhile is lost")
+                   "Restart time after a setup period; input meanwhile waits")
         ->type_name("MS")
         ->capture_default_str();
     app.add_option("--self-test-ms", config.selfTestMs,

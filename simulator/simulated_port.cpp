@@ -2,6 +2,10 @@
 
 #include <algorithm>
 
+#include "parallel_port.h"
+#include "serial_port.h"
+#include "usb_port.h"
+
 namespace tessaly::sim {
 
 SimulatedPort::SimulatedPort(R3Engine& engine, Clock& clock, PortType type)
@@ -38,9 +42,37 @@ bool SimulatedPort::Open(int) {
 
 std::uint32_t SimulatedPort::Write(const std::uint8_t* data, std::uint32_t count) {
     if (!open_ || data == nullptr) return 0;
-    const std::size_t taken = engine_.receive(data, count, clock_.now());
-    if (taken < count) lastError_ = "The virtual printer stopped answering (link dropped).";
-    return static_cast<std::uint32_t>(taken);
+    // A printer that takes no data holds the write up to the link's write time-out:
+    // serial 3000 + 5 ms per byte in all, parallel and USB 5000 ms without progress.
+    const bool serial = type_ == PortType::Serial;
+    const std::int64_t stallMs =
+        type_ == PortType::Usb ? UsbPort::kWriteStallMs : ParallelPort::kWriteStallMs;
+    const auto& timeouts = SerialPort::kFixedTimeouts;
+    const std::int64_t start = clock_.now();
+    std::int64_t lastProgress = start;
+    std::uint32_t taken = 0;
+    for (;;) {
+        const std::int64_t now = clock_.now();
+        const std::size_t n = engine_.receive(data + taken, count - taken, now);
+        if (n > 0) lastProgress = now;
+        taken += static_cast<std::uint32_t>(n);
+        if (taken == count) return taken;
+        const auto resume = engine_.resumesAt(now);
+        if (!resume) {
+            lastError_ = "The virtual printer stopped answering (link dropped).";
+            return taken;
+        }
+        const std::int64_t deadline = serial
+                                          ? start + timeouts.writeTotalConstant +
+                                                std::int64_t{timeouts.writeTotalMultiplier} * count
+                                          : lastProgress + stallMs;
+        if (*resume >= deadline) {
+            clock_.sleep(static_cast<std::uint32_t>(std::max<std::int64_t>(0, deadline - now)));
+            lastError_ = "The virtual printer stopped taking data.";
+            return taken;
+        }
+        clock_.sleep(static_cast<std::uint32_t>(std::max<std::int64_t>(1, *resume - now)));
+    }
 }
 
 std::uint32_t SimulatedPort::Read(std::uint8_t* buffer, std::uint32_t count,

@@ -27,6 +27,8 @@ class SimulatedPort final : public ConcretePort {
     bool Setup(const PortSettings& settings) override;
     bool Open(int unused) override;
     // Hands the bytes to the printer; once the link is dead this is a short count.
+    // While the printer takes no data the write waits on the clock, at most as
+    // long as the real link's write time-out, and then returns what was taken.
     std::uint32_t Write(const std::uint8_t* data, std::uint32_t count) override;
     // Serial and parallel: waits at most 100 + 10 * count ms and returns once 10 ms
     // pass without a new byte after one arrived. USB: waits at most timeoutMs and

@@ -15,12 +15,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size < 2) return 0;
     PrinterConfig config;
     // The first byte picks a fault mode and the restart behaviour.
-    config.fault = static_cast<FaultMode>(data[0] % 8);
+    config.fault = static_cast<FaultMode>(data[0] % 13);
     config.disconnectAfterBytes = data[1];
     config.endlessAfterBytes = data[1];
     config.replyDelayMs = data[1];
     config.restartMs = data[0] & 0x80 ? 0 : 50;
-    config.acknowledgeSetupWrites = (data[0] & 0x40) != 0;
+    config.silentSwitch = data[1] % 16;
+    config.stallAfterBytes = data[1];
+    config.stallMs = data[0] & 0x40 ? 0 : data[1];
     config.selfTestMs = data[0] & 0x20 ? 0 : 40;
     R3Engine engine(config);
 

@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <thread>
 #include <vector>
 
 #include "printer_port.h"
@@ -236,6 +237,39 @@ TEST(PtyPrinter, DroppedLinkHangsUpTheClient) {
     EXPECT_TRUE(got.empty());
     EXPECT_TRUE(client.hungUp());
     EXPECT_TRUE(printer.linkDropped());
+}
+
+TEST(PtyPrinter, HangUpAfterInAnswersInThenHangsUpAtTheNextWrite) {
+    PrinterConfig config;
+    config.fault = FaultMode::HangUpAfterIn;
+    R3Engine engine(config);
+    PtyPrinter printer(engine);
+    ASSERT_TRUE(printer.start()) << printer.error();
+    Client client(printer.slavePath());
+    ASSERT_TRUE(client.send({0x1D, 0x28, 0x45, 0x03, 0x00, 0x01, 0x49, 0x4E}));
+    EXPECT_EQ(client.receive(3), (Bytes{0x37, 0x20, 0x00}));
+    client.send({0x1D, 0x28, 0x45, 0x0A, 0x00, 0x03, 0x08});
+    EXPECT_TRUE(client.receive(1, 2000).empty());
+    EXPECT_TRUE(client.hungUp());
+    EXPECT_FALSE(client.send({0x1B, 0x40})) << "a hung-up line takes no more writes";
+}
+
+TEST(PtyPrinter, StalledPrinterLeavesTheClientsBytesWaitingThenTakesThem) {
+    PrinterConfig config;
+    config.fault = FaultMode::PartialWrite;
+    config.stallAfterBytes = 4;
+    config.stallMs = 300;
+    R3Engine engine(config);
+    PtyPrinter printer(engine);
+    ASSERT_TRUE(printer.start()) << printer.error();
+    Client client(printer.slavePath());
+    ASSERT_TRUE(client.send({'a', 'b', 'c', 'd', 'e', 'f', '\n'}));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(engine.receivedLog().size(), 4u);
+    EXPECT_FALSE(printer.waitIdle(50)) << "the rest is not taken yet";
+    ASSERT_TRUE(printer.waitIdle(2000));
+    EXPECT_EQ(engine.receivedLog().size(), 7u);
+    EXPECT_EQ(engine.paper().back(), "abcdef");
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -131,27 +132,17 @@ TEST(R3EngineSetup, WritesOutsideASetupPeriodAreIgnored) {
     EXPECT_EQ(engine.restartCount(), 0);
 }
 
-TEST(R3EngineSetup, OnlyEnteringIsAcknowledgedAndWritesApplyOnRestart) {
+TEST(R3EngineSetup, EveryStepIsAcknowledgedAndWritesApplyOnRestart) {
     R3Engine engine;
     EXPECT_EQ(Exchange(engine, kEnterSetup), kSetupAck);
     EXPECT_TRUE(engine.inSetupMode());
-    EXPECT_TRUE(Exchange(engine, WriteSwitch(10, "00110001")).empty());
+    EXPECT_EQ(Exchange(engine, WriteSwitch(10, "00110001")), kSetupAck);
     EXPECT_EQ(engine.memorySwitch(10), 0) << "staged until the restart";
     EXPECT_EQ(Exchange(engine, ReadSwitch(10)), SwitchReply("00110001")) << "reads see staged";
-    EXPECT_TRUE(Exchange(engine, kLeaveSetup).empty());
+    EXPECT_EQ(Exchange(engine, kLeaveSetup), kSetupAck);
     EXPECT_FALSE(engine.inSetupMode());
     EXPECT_EQ(engine.memorySwitch(10), 0x31);
     EXPECT_EQ(engine.restartCount(), 1);
-}
-
-TEST(R3EngineSetup, EveryStepCanBeAcknowledgedOnRequest) {
-    PrinterConfig config;
-    config.acknowledgeSetupWrites = true;
-    R3Engine engine(config);
-    EXPECT_EQ(Exchange(engine, kEnterSetup), kSetupAck);
-    EXPECT_EQ(Exchange(engine, WriteSwitch(10, "00110001")), kSetupAck);
-    EXPECT_EQ(Exchange(engine, kLeaveSetup), kSetupAck);
-    EXPECT_EQ(engine.memorySwitch(10), 0x31);
 }
 
 TEST(R3EngineSetup, CharacterTwoKeepsTheBit) {
@@ -171,13 +162,17 @@ TEST(R3EngineSetup, InvalidSettingCharacterRejectsThatSwitchOnly) {
     EXPECT_EQ(engine.memorySwitch(9), 1);
 }
 
-TEST(R3EngineSetup, SwitchesPersistAcrossPeriodsAndInputDuringRestartIsLost) {
+TEST(R3EngineSetup, SwitchesPersistAcrossPeriodsAndInputDuringRestartWaits) {
     PrinterConfig config;
     config.restartMs = 1000;
     R3Engine engine(config);
     Exchange(engine, Concat({kEnterSetup, WriteSwitch(12, "00000011"), kLeaveSetup}), 0);
-    EXPECT_TRUE(Exchange(engine, B({0x1D, 0x49, 0x01}), 500).empty()) << "still restarting";
-    EXPECT_EQ(Exchange(engine, B({0x1D, 0x49, 0x01}), 1000), B({0x20}));
+    // ESC = 1 right behind OUT, and a query during the restart, are carried out
+    // once the printer is back.
+    EXPECT_TRUE(Exchange(engine, B({0x1B, 0x3D, 0x01, 0x1D, 0x49, 0x01}), 500).empty());
+    EXPECT_EQ(engine.nextOutputTime(), 1000);
+    EXPECT_EQ(Exchange(engine, {}, 1000), B({0x20}));
+    EXPECT_EQ(engine.commandNames().back(), "GS I 1 transmit printer id");
     Exchange(engine, Concat({kEnterSetup, WriteSwitch(2, "00000001"), kLeaveSetup}), 2000);
     EXPECT_EQ(Exchange(engine, ReadSwitch(12), 4000), SwitchReply("00000011"));
     EXPECT_EQ(Exchange(engine, ReadSwitch(2), 4000), SwitchReply("00000001"));
@@ -492,10 +487,93 @@ TEST(R3EngineFaults, DisconnectTakesOnlyUpToItsCountThenGoesDead) {
     EXPECT_EQ(engine.receive(query.data(), query.size(), 1), 0u);
 }
 
+TEST(R3EngineFaults, RestartLosesInputOnlyWhenAsked) {
+    PrinterConfig config;
+    config.fault = FaultMode::RestartLosesInput;
+    config.restartMs = 1000;
+    R3Engine engine(config);
+    Exchange(engine, Concat({kEnterSetup, kLeaveSetup}), 0);
+    EXPECT_TRUE(Exchange(engine, B({0x1D, 0x49, 0x01}), 500).empty());
+    EXPECT_TRUE(Exchange(engine, {}, 1000).empty()) << "the query was lost";
+    EXPECT_EQ(Exchange(engine, B({0x1D, 0x49, 0x01}), 1000), B({0x20}));
+}
+
+TEST(R3EngineFaults, NoSwitchAnswerLeavesOnlyThatSwitchUnanswered) {
+    PrinterConfig config;
+    config.fault = FaultMode::NoSwitchAnswer;
+    config.silentSwitch = 10;
+    R3Engine engine(config);
+    EXPECT_TRUE(Exchange(engine, ReadSwitch(10)).empty());
+    EXPECT_EQ(Exchange(engine, ReadSwitch(11)), SwitchReply("00000000"));
+}
+
+TEST(R3EngineFaults, HangUpAfterInAnswersInThenDropsTheLine) {
+    PrinterConfig config;
+    config.fault = FaultMode::HangUpAfterIn;
+    R3Engine engine(config);
+    EXPECT_EQ(Exchange(engine, B({0x1D, 0x49, 0x01})), B({0x20}));
+    EXPECT_EQ(Exchange(engine, kEnterSetup), kSetupAck);
+    EXPECT_TRUE(engine.connected());
+    const Bytes write = WriteSwitch(8, "00000000");
+    EXPECT_EQ(engine.receive(write.data(), write.size(), 10), 0u);
+    EXPECT_FALSE(engine.connected());
+    EXPECT_FALSE(engine.resumesAt(10).has_value()) << "a dead line never takes data again";
+    EXPECT_TRUE(engine.inSetupMode()) << "left inside its setup period";
+}
+
+TEST(R3EngineFaults, FontStallForGoodCutsThePayloadWhereverTheWritesFall) {
+    PrinterConfig config;
+    config.fault = FaultMode::FontStall;
+    config.stallAfterBytes = 5000;
+    R3Engine engine(config);
+    const Bytes payload = FontPayload(10000, 10000);
+    // The header and 4991 data bytes, then a write across the stall point.
+    EXPECT_EQ(engine.receive(payload.data(), 5000, 0), 5000u);
+    EXPECT_EQ(engine.receive(payload.data() + 5000, 4096, 10), 9u);
+    EXPECT_EQ(engine.resumesAt(10), std::numeric_limits<std::int64_t>::max());
+    EXPECT_EQ(engine.receive(payload.data() + 5009, 100, 60000), 0u);
+    EXPECT_EQ(engine.fontReceptions()[0].received, 5000u);
+    EXPECT_EQ(engine.receivedLog().size(), 5009u) << "only what was taken is logged";
+}
+
+TEST(R3EngineFaults, FontStallForAWhileTakesTheRestAfterwards) {
+    PrinterConfig config;
+    config.fault = FaultMode::FontStall;
+    config.stallAfterBytes = 100;
+    config.stallMs = 2000;
+    R3Engine engine(config);
+    // Commands before the payload do not count towards the stall.
+    EXPECT_EQ(Exchange(engine, B({0x1D, 0x49, 0x01}), 0), B({0x20}));
+    const Bytes payload = FontPayload(300, 300);
+    EXPECT_EQ(engine.receive(payload.data(), payload.size(), 0), 109u);
+    EXPECT_EQ(engine.resumesAt(1999), 2000);
+    EXPECT_EQ(engine.receive(payload.data() + 109, 200, 1999), 0u);
+    EXPECT_FALSE(engine.resumesAt(2000).has_value());
+    EXPECT_EQ(engine.receive(payload.data() + 109, 200, 2000), 200u);
+    EXPECT_EQ(engine.fontReceptions()[0].result, FontReception::Result::Ok);
+}
+
+TEST(R3EngineFaults, PartialWriteCutsTheWriteThatCrossesItsCount) {
+    PrinterConfig config;
+    config.fault = FaultMode::PartialWrite;
+    config.stallAfterBytes = 10;
+    config.stallMs = 500;
+    R3Engine engine(config);
+    const Bytes text = Text("0123456789abcdef\n");
+    EXPECT_EQ(engine.receive(text.data(), 6, 0), 6u);
+    EXPECT_EQ(engine.receive(text.data() + 6, 11, 0), 4u);
+    EXPECT_EQ(engine.resumesAt(0), 500);
+    EXPECT_EQ(engine.receive(text.data() + 10, 7, 500), 7u);
+    EXPECT_EQ(engine.receive(text.data(), 3, 600), 3u) << "the fault strikes once";
+    EXPECT_THAT(engine.paper(), ElementsAre("0123456789abcdef"));
+}
+
 TEST(R3EngineFaults, FaultNamesRoundTrip) {
-    for (auto mode : {FaultMode::None, FaultMode::WrongModel, FaultMode::WrongNames,
-                      FaultMode::Silence, FaultMode::Garbage, FaultMode::EndlessSender,
-                      FaultMode::LateReplies, FaultMode::Disconnect}) {
+    for (auto mode :
+         {FaultMode::None, FaultMode::WrongModel, FaultMode::WrongNames, FaultMode::Silence,
+          FaultMode::Garbage, FaultMode::EndlessSender, FaultMode::LateReplies,
+          FaultMode::Disconnect, FaultMode::NoSwitchAnswer, FaultMode::HangUpAfterIn,
+          FaultMode::FontStall, FaultMode::PartialWrite, FaultMode::RestartLosesInput}) {
         EXPECT_EQ(ParseFaultMode(FaultModeName(mode)), mode);
     }
     EXPECT_FALSE(ParseFaultMode("Silence").has_value());

@@ -130,6 +130,28 @@ TEST(SimulatedPortLink, DisconnectGivesAShortWriteThenNothing) {
     EXPECT_EQ(f.port.Read(&byte, 1, 1000), 0u);
 }
 
+// A printer that takes no data holds a write up to the link's own write
+// time-out; a pause shorter than that only delays it.
+TEST(SimulatedPortLink, StalledPrinterHoldsAWriteUpToItsTimeout) {
+    PrinterConfig config;
+    config.fault = FaultMode::PartialWrite;
+    config.stallAfterBytes = 2;
+    config.stallMs = 1000;
+    Fixture shortPause(config);
+    EXPECT_EQ(shortPause.write(kModelId), 3u);
+    EXPECT_EQ(shortPause.clock.now(), 1000);
+
+    config.stallMs = 60000;
+    Fixture serial(config);
+    EXPECT_EQ(serial.write(kModelId), 2u);
+    EXPECT_EQ(serial.clock.now(), 3000 + 5 * 3) << "3000 ms + 5 ms per byte";
+    EXPECT_FALSE(serial.port.LastError().empty());
+
+    Fixture usb(config, PortType::Usb);
+    EXPECT_EQ(usb.write(kModelId), 2u);
+    EXPECT_EQ(usb.clock.now(), 5000) << "5000 ms without progress";
+}
+
 TEST(SimulatedPortLink, ClosedPortNeitherWritesNorReads) {
     Fixture f;
     f.port.Close();
