@@ -13,7 +13,7 @@
 #include <string>
 #include <string_view>
 
-#include "system/WindowsServices.h"
+#include "winsys/windows_services.h"
 
 namespace tessaly::removal {
 

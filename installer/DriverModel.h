@@ -5,8 +5,8 @@
 #include <string>
 #include <string_view>
 
-#include "system/StatusDisplay.h"
-#include "system/WindowsServices.h"
+#include "winsys/status_display.h"
+#include "winsys/windows_services.h"
 
 namespace tessaly::installer {
 

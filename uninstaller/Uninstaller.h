@@ -5,8 +5,8 @@
 #include <list>
 #include <string>
 
-#include "system/StatusDisplay.h"
-#include "system/WindowsServices.h"
+#include "winsys/status_display.h"
+#include "winsys/windows_services.h"
 
 namespace tessaly::uninstaller {
 

@@ -5,7 +5,7 @@
 // <windows.h> defines as macros of the same value.
 #include "DriverModel.h"
 #include "Installer.h"
-#include "system/win32/Win32Windows.h"
+#include "winsys/win32/win32_windows.h"
 
 // clang-format off
 #include <windows.h>
@@ -17,7 +17,7 @@
 #include <string>
 
 #include "InstallerResources.h"
-#include "system/win32/DialogSupport.h"
+#include "winsys/win32/dialog_support.h"
 
 namespace {
 

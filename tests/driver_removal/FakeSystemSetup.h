@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "system/fake/FakeWindows.h"
+#include "winsys/fake/fake_windows.h"
 
 namespace tessaly::testing {
 

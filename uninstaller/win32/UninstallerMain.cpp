@@ -4,7 +4,7 @@
 // The project's headers come before <windows.h>: they declare constants with names that
 // <windows.h> defines as macros of the same value.
 #include "Uninstaller.h"
-#include "system/win32/Win32Windows.h"
+#include "winsys/win32/win32_windows.h"
 
 // clang-format off
 #include <windows.h>
@@ -15,7 +15,7 @@
 
 #include "CheckList.h"
 #include "UninstallerResources.h"
-#include "system/win32/DialogSupport.h"
+#include "winsys/win32/dialog_support.h"
 
 namespace {
 

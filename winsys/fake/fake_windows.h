@@ -20,8 +20,8 @@
 #include <string_view>
 #include <vector>
 
-#include "../StatusDisplay.h"
-#include "../WindowsServices.h"
+#include "../status_display.h"
+#include "../windows_services.h"
 
 namespace tessaly::winsys::fake {
 

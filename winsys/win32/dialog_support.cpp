@@ -1,4 +1,4 @@
-#include "DialogSupport.h"
+#include "dialog_support.h"
 
 #include <algorithm>
 #include <vector>

@@ -1,4 +1,4 @@
-#include "FakeWindows.h"
+#include "fake_windows.h"
 
 #include <algorithm>
 #include <cctype>

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "WinTypes.h"
+#include "win_types.h"
 
 namespace tessaly::winsys {
 

@@ -1,7 +1,7 @@
 // The fake's Windows semantics that the sequences depend on; a Win32 back end must agree.
-#include <gtest/gtest.h>
+#include "winsys/fake/fake_windows.h"
 
-#include "system/fake/FakeWindows.h"
+#include <gtest/gtest.h>
 
 namespace tessaly::winsys::fake {
 namespace {

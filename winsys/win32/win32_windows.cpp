@@ -1,6 +1,6 @@
 // The project's own headers come first: they declare constants with the names that
 // <windows.h> later defines as macros of the same value.
-#include "Win32Windows.h"
+#include "win32_windows.h"
 
 #include <cstring>
 #include <limits>

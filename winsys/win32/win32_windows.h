@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "system/WindowsServices.h"
+#include "winsys/windows_services.h"
 
 namespace tessaly::winsys {
 
