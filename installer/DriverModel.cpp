@@ -3,8 +3,8 @@
 #include <array>
 #include <vector>
 
-#include "DriverRemoval.h"
-#include "ErrorReport.h"
+#include "driver_removal.h"
+#include "error_report.h"
 
 namespace tessaly::installer {
 namespace {

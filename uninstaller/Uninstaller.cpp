@@ -2,8 +2,8 @@
 
 #include <vector>
 
-#include "DriverRemoval.h"
-#include "ErrorReport.h"
+#include "driver_removal.h"
+#include "error_report.h"
 
 namespace tessaly::uninstaller {
 namespace {

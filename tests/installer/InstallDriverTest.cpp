@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "DriverModel.h"
-#include "FakeSystemSetup.h"
+#include "fake_system_setup.h"
 
 namespace tessaly::installer {
 namespace {

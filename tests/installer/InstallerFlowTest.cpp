@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "FakeSystemSetup.h"
 #include "Installer.h"
+#include "fake_system_setup.h"
 
 namespace tessaly::installer {
 namespace {

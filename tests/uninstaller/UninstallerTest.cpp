@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "FakeSystemSetup.h"
 #include "Uninstaller.h"
+#include "fake_system_setup.h"
 
 namespace tessaly::uninstaller {
 namespace {

@@ -1,4 +1,4 @@
-#include "KeyPermission.h"
+#include "key_permission.h"
 
 #include <array>
 #include <cctype>

@@ -1,7 +1,8 @@
+#include "key_permission.h"
+
 #include <gtest/gtest.h>
 
-#include "FakeSystemSetup.h"
-#include "KeyPermission.h"
+#include "fake_system_setup.h"
 
 namespace tessaly::removal {
 namespace {

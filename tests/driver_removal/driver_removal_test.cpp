@@ -1,7 +1,8 @@
+#include "driver_removal.h"
+
 #include <gtest/gtest.h>
 
-#include "DriverRemoval.h"
-#include "FakeSystemSetup.h"
+#include "fake_system_setup.h"
 
 namespace tessaly::removal {
 namespace {

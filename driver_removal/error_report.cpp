@@ -1,4 +1,4 @@
-#include "ErrorReport.h"
+#include "error_report.h"
 
 #include <cstdint>
 

@@ -1,11 +1,11 @@
-#include "DriverRemoval.h"
+#include "driver_removal.h"
 
 #include <array>
 #include <cctype>
 #include <cstring>
 #include <vector>
 
-#include "KeyPermission.h"
+#include "key_permission.h"
 
 namespace tessaly::removal {
 namespace {
