@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "DriverModel.h"
+#include "driver_model.h"
 #include "fake_system_setup.h"
 
 namespace tessaly::installer {

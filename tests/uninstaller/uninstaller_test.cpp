@@ -1,8 +1,9 @@
+#include "uninstaller.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
-#include "Uninstaller.h"
 #include "fake_system_setup.h"
 
 namespace tessaly::uninstaller {

@@ -3,7 +3,7 @@
 //
 // The project's headers come before <windows.h>: they declare constants with names that
 // <windows.h> defines as macros of the same value.
-#include "Uninstaller.h"
+#include "uninstaller.h"
 #include "winsys/win32/win32_windows.h"
 
 // clang-format off
@@ -13,8 +13,8 @@
 
 #include <string>
 
-#include "CheckList.h"
 #include "UninstallerResources.h"
+#include "check_list.h"
 #include "winsys/win32/dialog_support.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "DriverModel.h"
+#include "driver_model.h"
 
 namespace tessaly::installer {
 

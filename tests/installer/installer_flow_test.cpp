@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "Installer.h"
 #include "fake_system_setup.h"
+#include "installer.h"
 
 namespace tessaly::installer {
 namespace {

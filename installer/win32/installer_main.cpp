@@ -3,8 +3,8 @@
 //
 // The project's headers come before <windows.h>: they declare constants with names that
 // <windows.h> defines as macros of the same value.
-#include "DriverModel.h"
-#include "Installer.h"
+#include "driver_model.h"
+#include "installer.h"
 #include "winsys/win32/win32_windows.h"
 
 // clang-format off

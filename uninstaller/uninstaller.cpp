@@ -1,4 +1,4 @@
-#include "Uninstaller.h"
+#include "uninstaller.h"
 
 #include <vector>
 

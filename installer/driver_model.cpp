@@ -1,4 +1,4 @@
-#include "DriverModel.h"
+#include "driver_model.h"
 
 #include <array>
 #include <vector>

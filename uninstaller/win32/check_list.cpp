@@ -1,4 +1,4 @@
-#include "CheckList.h"
+#include "check_list.h"
 
 #include <algorithm>
 #include <string>
