@@ -32,7 +32,7 @@ echo "== Wine tests of the settings utility"
 status=0
 wineserver -k 2>/dev/null || true  # a server started without a display cannot show dialogs
 timeout -k 10 900 xvfb-run -a -s "-screen 0 1024x768x24" \
-  bash tests/windows-utility/run-wine-tests.sh build/mingw-utility "$WINEPREFIX" \
+  bash tests/windows_utility/run-wine-tests.sh build/mingw-utility "$WINEPREFIX" \
   build/mingw-utility/wine-screenshots || status=$?
 done_at=$(date +%s)
 echo "Windows utility: install $((installed - start)) s, build $((built - installed)) s," \

@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "WineHelpers.h"
+#include "wine_helpers.h"
 
 using namespace r3test;
 

@@ -12,9 +12,9 @@ build=$(realpath "$1")
 export WINEPREFIX=$(realpath -m "$2") WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 cli="$build/utility/cli/tessaly-cli.exe"
 gui="$build/utility/win32/Tessaly.exe"
-guitests="$build/tests/windows-utility/tessaly_gui_tests.exe"
+guitests="$build/tests/windows_utility/tessaly_gui_tests.exe"
 shots=$(realpath -m "$3")
-linktests="$build/tests/windows-utility/tessaly_link_tests.exe"
+linktests="$build/tests/windows_utility/tessaly_link_tests.exe"
 work=$(mktemp -d)
 passed=0
 failed=0

@@ -19,8 +19,8 @@
 #include <map>
 #include <string>
 
-#include "ResourceChecks.h"
-#include "WineHelpers.h"
+#include "resource_checks.h"
+#include "wine_helpers.h"
 
 using namespace r3test;
 

@@ -1,4 +1,4 @@
-#include "WineHelpers.h"
+#include "wine_helpers.h"
 
 #include <commctrl.h>
 #include <winspool.h>

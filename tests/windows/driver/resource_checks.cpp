@@ -1,7 +1,7 @@
 // Reads the dialog, icon, bitmap and version resources out of the built programs (loaded as
 // data files, as Windows reads them) and compares them with the documented layouts: resource
 // numbers, control ids, classes, styles, texts, fonts and dialog-unit positions.
-#include "ResourceChecks.h"
+#include "resource_checks.h"
 
 // clang-format off
 #include <windows.h>
@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "WineHelpers.h"
+#include "wine_helpers.h"
 
 namespace r3test {
 namespace {
