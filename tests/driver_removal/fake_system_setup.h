@@ -6,6 +6,7 @@
 #include <string>
 
 #include "winsys/fake/fake_windows.h"
+#include "winsys/fake/journal_status_display.h"
 
 namespace tessaly::testing {
 

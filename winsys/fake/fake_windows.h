@@ -14,37 +14,15 @@
 #include <cstdint>
 #include <map>
 #include <optional>
-#include <ostream>
 #include <set>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "../status_display.h"
 #include "../windows_services.h"
+#include "journal.h"
 
 namespace tessaly::winsys::fake {
-
-// Ordered record of calls; other recorders (dialogs) may add their lines too.
-class Journal {
-  public:
-    void Add(std::string line) { lines_.push_back(std::move(line)); }
-    const std::vector<std::string>& Lines() const { return lines_; }
-    std::size_t Size() const { return lines_.size(); }
-    void Clear() { lines_.clear(); }
-    // Index of the first line at or after `from` that contains `needle`; -1 if none.
-    int Find(std::string_view needle, int from = 0) const;
-    bool Contains(std::string_view needle) const { return Find(needle) >= 0; }
-    int Count(std::string_view needle) const;
-    // The lines that contain `needle`, in order.
-    std::vector<std::string> Matching(std::string_view needle) const;
-    // The lines that start with one of the call names, in order (e.g. {"SetStatus", "Sleep"}).
-    std::vector<std::string> Calls(const std::vector<std::string>& names) const;
-    void Print(std::ostream& out) const;
-
-  private:
-    std::vector<std::string> lines_;
-};
 
 // Entry of a fake access control list.
 struct Ace {
@@ -405,30 +383,5 @@ class FakeWindows : public WindowsServices {
     bool shutdownEnabled_ = false;
     std::map<std::string, std::map<std::string, std::pair<std::string, std::string>>> profile_;
 };
-
-// A status display that writes each call into a journal, keeping the current text and bar.
-class JournalStatusDisplay : public StatusDisplay {
-  public:
-    JournalStatusDisplay(Journal& journal, int step) : journal_(journal), step_(step) {}
-    void SetStatus(const std::string& text) override;
-    void StepIt() override;
-    void SetPos(int position) override;
-    void Refresh() override;
-    const std::string& Text() const { return text_; }
-    const std::string& ShownText() const { return shown_; }
-    int Position() const { return position_; }
-    int Steps() const { return steps_; }
-
-  private:
-    Journal& journal_;
-    int step_;
-    std::string text_;
-    std::string shown_;
-    int position_ = 0;
-    int steps_ = 0;
-};
-
-// Text with control characters written as C escapes (for journal lines).
-std::string Escape(std::string_view text);
 
 }  // namespace tessaly::winsys::fake
