@@ -91,19 +91,12 @@ class InstallerDialog final : public tessaly::winsys::StatusDisplay {
                                                 nullptr, &Proc, reinterpret_cast<LPARAM>(this)));
     }
 
-    void SetStatus(const std::string& text) override { status_ = text; }
-    void StepIt() override { SendDlgItemMessageA(window_, IDC_PROGRESS, PBM_STEPIT, 0, 0); }
-    void SetPos(int position) override {
-        SendDlgItemMessageA(window_, IDC_PROGRESS, PBM_SETPOS, static_cast<WPARAM>(position), 0);
-    }
+    void SetStatus(const std::string& text) override { progress_.SetStatus(text); }
+    void StepIt() override { progress_.StepIt(); }
+    void SetPos(int position) override { progress_.SetPos(position); }
     void Refresh() override {
-        SetDlgItemTextA(window_, IDC_STATUS_TEXT, status_.c_str());
-        SetDlgItemTextA(window_, IDC_VERSION_TEXT, version_.c_str());
-        // The run never returns to the message loop, so the texts are repainted now rather
-        // than when the loop would have done it.
-        for (int id : {IDC_STATUS_TEXT, IDC_VERSION_TEXT})
-            RedrawWindow(GetDlgItem(window_, id), nullptr, nullptr,
-                         RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+        progress_.Refresh();
+        tessaly::winsys::ShowTextNow(window_, IDC_VERSION_TEXT, version_);
     }
 
   private:
@@ -144,11 +137,9 @@ class InstallerDialog final : public tessaly::winsys::StatusDisplay {
         tessaly::winsys::CenterDialog(dialog);
         icons_ = tessaly::winsys::SetDialogIcons(dialog, g_instance, IDR_MAINFRAME);
         version_ = kVersionText;
-        SetDlgItemTextA(dialog, IDC_STATUS_TEXT, status_.c_str());
+        SetDlgItemTextA(dialog, IDC_STATUS_TEXT, progress_.Status().c_str());
         SetDlgItemTextA(dialog, IDC_VERSION_TEXT, version_.c_str());
-        SendDlgItemMessageA(dialog, IDC_PROGRESS, PBM_SETRANGE32, 0, 100);
-        SendDlgItemMessageA(dialog, IDC_PROGRESS, PBM_SETSTEP, tessaly::installer::kProgressStep,
-                            0);
+        progress_.Attach(dialog, IDC_STATUS_TEXT, IDC_PROGRESS, tessaly::installer::kProgressStep);
         // Without a timer the run would never start; the tick is then posted instead.
         if (!SetTimer(dialog, kStartTimer, 1, nullptr))
             PostMessageA(dialog, WM_TIMER, kStartTimer, 0);
@@ -169,7 +160,7 @@ class InstallerDialog final : public tessaly::winsys::StatusDisplay {
     tessaly::winsys::Win32Windows system_;
     HWND window_ = nullptr;
     tessaly::winsys::AppIcons icons_;
-    std::string status_;
+    tessaly::winsys::ProgressStatus progress_;
     std::string version_;
     bool started_ = false;
 };

@@ -32,18 +32,10 @@ class UninstallerDialog final : public tessaly::uninstaller::UninstallerView {
     }
 
     // Status display: SetStatus only keeps the text, Refresh shows it.
-    void SetStatus(const std::string& text) override { status_ = text; }
-    void StepIt() override { SendDlgItemMessageA(window_, IDC_PROGRESS, PBM_STEPIT, 0, 0); }
-    void SetPos(int position) override {
-        SendDlgItemMessageA(window_, IDC_PROGRESS, PBM_SETPOS, static_cast<WPARAM>(position), 0);
-    }
-    void Refresh() override {
-        SetDlgItemTextA(window_, IDC_STATUS_TEXT, status_.c_str());
-        // The run does not return to the message loop between its steps, so the text is
-        // repainted now rather than when the loop would have done it.
-        RedrawWindow(GetDlgItem(window_, IDC_STATUS_TEXT), nullptr, nullptr,
-                     RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
-    }
+    void SetStatus(const std::string& text) override { progress_.SetStatus(text); }
+    void StepIt() override { progress_.StepIt(); }
+    void SetPos(int position) override { progress_.SetPos(position); }
+    void Refresh() override { progress_.Refresh(); }
 
     void AddListItem(const std::string& name) override {
         SendMessageA(List(), LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name.c_str()));
@@ -76,7 +68,7 @@ class UninstallerDialog final : public tessaly::uninstaller::UninstallerView {
         SetCursor(LoadCursorA(nullptr, IDC_ARROW));
     }
     void ReadControls() override {
-        status_ = tessaly::winsys::ControlText(window_, IDC_STATUS_TEXT);
+        progress_.SetStatus(tessaly::winsys::ControlText(window_, IDC_STATUS_TEXT));
     }
     void CloseOk() override { EndDialog(window_, IDOK); }
     tessaly::winsys::Handle Window() const override {
@@ -132,9 +124,8 @@ class UninstallerDialog final : public tessaly::uninstaller::UninstallerView {
         tessaly::winsys::CenterDialog(dialog);
         icons_ = tessaly::winsys::SetDialogIcons(dialog, g_instance, IDR_MAINFRAME);
         tessaly::uninstaller::checklist::Attach(List());
-        SendDlgItemMessageA(dialog, IDC_PROGRESS, PBM_SETRANGE32, 0, 100);
-        SendDlgItemMessageA(dialog, IDC_PROGRESS, PBM_SETSTEP, tessaly::uninstaller::kProgressStep,
-                            0);
+        progress_.Attach(dialog, IDC_STATUS_TEXT, IDC_PROGRESS,
+                         tessaly::uninstaller::kProgressStep);
         // Without a timer the list would never be filled; the tick is then posted instead.
         if (!SetTimer(dialog, kStartTimer, 1, nullptr))
             PostMessageA(dialog, WM_TIMER, kStartTimer, 0);
@@ -175,7 +166,7 @@ class UninstallerDialog final : public tessaly::uninstaller::UninstallerView {
     Uninstaller logic_{system_, *this};
     HWND window_ = nullptr;
     tessaly::winsys::AppIcons icons_;
-    std::string status_;
+    tessaly::winsys::ProgressStatus progress_;
     bool started_ = false;
     bool running_ = false;
     bool waiting_ = false;

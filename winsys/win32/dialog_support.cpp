@@ -1,5 +1,7 @@
 #include "dialog_support.h"
 
+#include <commctrl.h>
+
 #include <algorithm>
 #include <vector>
 
@@ -57,6 +59,32 @@ std::string ControlText(HWND dialog, int controlId) {
     std::vector<char> buffer(static_cast<std::size_t>(length) + 1, '\0');
     GetWindowTextA(control, buffer.data(), length + 1);
     return buffer.data();
+}
+
+void ProgressStatus::Attach(HWND dialog, int textId, int barId, int step) {
+    dialog_ = dialog;
+    textId_ = textId;
+    barId_ = barId;
+    SendDlgItemMessageA(dialog, barId, PBM_SETRANGE32, 0, 100);
+    SendDlgItemMessageA(dialog, barId, PBM_SETSTEP, static_cast<WPARAM>(step), 0);
+}
+
+void ProgressStatus::StepIt() const {
+    SendDlgItemMessageA(dialog_, barId_, PBM_STEPIT, 0, 0);
+}
+
+void ProgressStatus::SetPos(int position) const {
+    SendDlgItemMessageA(dialog_, barId_, PBM_SETPOS, static_cast<WPARAM>(position), 0);
+}
+
+void ProgressStatus::Refresh() const {
+    ShowTextNow(dialog_, textId_, text_);
+}
+
+void ShowTextNow(HWND dialog, int controlId, const std::string& text) {
+    SetDlgItemTextA(dialog, controlId, text.c_str());
+    RedrawWindow(GetDlgItem(dialog, controlId), nullptr, nullptr,
+                 RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
 }
 
 }  // namespace tessaly::winsys

@@ -1,5 +1,6 @@
 // Small pieces that the installer's and the uninstaller's dialogs share: the application icon
-// and how a minimised dialog draws it.
+// and how a minimised dialog draws it, centring, control texts, and the status text and
+// progress bar through which both show their run.
 #pragma once
 
 #include <windows.h>
@@ -26,5 +27,28 @@ void CenterDialog(HWND dialog);
 
 // The text of a dialog control.
 std::string ControlText(HWND dialog, int controlId);
+
+// A dialog's status text and progress bar as the installation and removal runs drive them:
+// SetStatus only keeps the text and Refresh shows it, StepIt and SetPos move the bar at once.
+class ProgressStatus {
+  public:
+    // Binds to the dialog's two controls and gives the bar the range 0 to 100 and its step.
+    void Attach(HWND dialog, int textId, int barId, int step);
+    void SetStatus(const std::string& text) { text_ = text; }
+    const std::string& Status() const { return text_; }
+    void StepIt() const;
+    void SetPos(int position) const;
+    void Refresh() const;
+
+  private:
+    HWND dialog_ = nullptr;
+    int textId_ = 0;
+    int barId_ = 0;
+    std::string text_;
+};
+
+// Sets a control's text and repaints it now: the runs do not return to the message loop
+// between their steps, so it would otherwise be painted only when they end.
+void ShowTextNow(HWND dialog, int controlId, const std::string& text);
 
 }  // namespace tessaly::winsys
