@@ -12,8 +12,8 @@
 #include <cstring>
 #include <memory>
 
-#include "dialogs.h"
 #include "main_dialog.h"
+#include "main_window.h"
 #include "port_catalog.h"
 #include "print_queues.h"
 #include "r3_engine.h"

@@ -2,7 +2,7 @@
 // Printer exchanges run on the worker; while one runs, the dialogs keep painting
 // and answering but hold user actions back (the logic ignores them anyway).
 
-#include "dialogs.h"
+#include "main_window.h"
 
 // clang-format off
 #include <windows.h>
