@@ -26,12 +26,12 @@
 #include "printer_port.h"
 #include "serial_port.h"
 #include "session.h"
+#include "setupdi_usb.h"
 #include "spooler_print_queues.h"
 #include "test_runner.h"
 #include "usb_port.h"
 #include "win32_parallel_device.h"
 #include "win32_serial_device.h"
-#include "win32_usb.h"
 
 using namespace tessaly;
 using wintest::Check;

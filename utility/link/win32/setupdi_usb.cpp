@@ -1,4 +1,4 @@
-#include "win32_usb.h"
+#include "setupdi_usb.h"
 
 // clang-format off
 #include <windows.h>
