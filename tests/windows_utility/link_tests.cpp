@@ -32,6 +32,8 @@
 #include "usb_port.h"
 #include "win32_parallel_device.h"
 #include "win32_serial_device.h"
+#include "win32_usb_device.h"
+#include "win32_usb_watcher.h"
 
 using namespace tessaly;
 using wintest::Check;

@@ -1,10 +1,11 @@
 #include "parallel_port.h"
 #include "printer_port.h"
 #include "serial_port.h"
-#include "setupdi_usb.h"
 #include "usb_port.h"
 #include "win32_parallel_device.h"
 #include "win32_serial_device.h"
+#include "win32_usb_device.h"
+#include "win32_usb_watcher.h"
 
 namespace tessaly {
 

@@ -2,7 +2,6 @@
 
 // clang-format off
 #include <windows.h>
-#include <dbt.h>
 #include <setupapi.h>
 // clang-format on
 
@@ -11,44 +10,26 @@
 #include <cstddef>
 #include <cstdio>
 
-#include "bounded_io.h"
+#include "win32_system.h"
 
 namespace tessaly {
 namespace {
 
-// GUID_DEVINTERFACE_USB_DEVICE
-constexpr GUID kUsbDeviceInterface{
-    0xA5DCBF10, 0x6530, 0x11D2, {0x90, 0x1F, 0x00, 0xC0, 0x4F, 0xB9, 0x51, 0xED}};
 constexpr const char* kLegacyInstanceKey =
     "System\\CurrentControlSet\\Control\\DeviceClasses\\"
     "{a5dcbf10-6530-11d2-901f-00c04fb951ed}\\##.#";
 constexpr std::size_t kPathBufferSize = 256;
-// Far beyond any real machine; stops the batches should the system never say "no more".
-constexpr DWORD kLastBatchEnd = 1u << 16;
-constexpr const char* kWindowClass = "TessalyUsbNotifyWindow";
 
 static_assert(sizeof(SP_DEVICE_INTERFACE_DATA) == 28 || sizeof(void*) != 4);
 static_assert(sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) == 5 || sizeof(void*) != 4);
-static_assert(sizeof(DEV_BROADCAST_DEVICEINTERFACE_A) == 32 || sizeof(void*) != 4);
-static_assert(sizeof(DEV_BROADCAST_HANDLE) == 44 || sizeof(void*) != 4);
+
+}  // namespace
 
 std::string Lower(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return text;
 }
-
-LRESULT CALLBACK NotifyWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_DEVICECHANGE) {
-        auto* watcher =
-            reinterpret_cast<Win32UsbWatcher*>(GetWindowLongPtrA(window, GWLP_USERDATA));
-        if (watcher != nullptr) return watcher->OnDeviceChange(wParam, lParam);
-        return TRUE;
-    }
-    return DefWindowProcA(window, message, wParam, lParam);
-}
-
-}  // namespace
 
 // ---- discovery ----
 
@@ -176,227 +157,6 @@ std::optional<UsbIdentity> UsbIdentityFromPath(const std::string& path) {
         if (instance.find('&') == std::string::npos) identity.serial = instance;
     }
     return identity;
-}
-
-// ---- the open printer's handle ----
-
-void UsbHandleSlot::Unregister() {
-    if (registration != nullptr) UnregisterDeviceNotification(registration);
-    registration = nullptr;
-}
-
-void UsbHandleSlot::SetHandle(HANDLE opened, const std::string& openedPath) {
-    std::lock_guard lock(mutex);
-    Unregister();
-    handle = opened;
-    path = openedPath;
-    if (window == nullptr || opened == INVALID_HANDLE_VALUE) return;
-    DEV_BROADCAST_HANDLE filter{};
-    filter.dbch_size = sizeof(filter);
-    filter.dbch_devicetype = DBT_DEVTYP_HANDLE;
-    filter.dbch_handle = opened;
-    registration = RegisterDeviceNotificationA(window, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
-}
-
-Win32UsbDevice::Win32UsbDevice(std::shared_ptr<UsbHandleSlot> slot) : slot_(std::move(slot)) {}
-
-Win32UsbDevice::~Win32UsbDevice() {
-    Close();
-}
-
-bool Win32UsbDevice::Open(const std::string& node) {
-    Close();
-    path_ = node;
-    lastError_.clear();
-    HANDLE handle =
-        CreateFileA(node.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
-        const DWORD code = GetLastError();
-        lastError_ = code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND
-                         ? "The USB printer is not there any more: plug it in, switch it on "
-                           "and choose it again from the list."
-                         : OpenFailureText("The USB printer", code);
-        return false;
-    }
-    handle_.reset(handle);
-    slot_->SetHandle(handle, node);
-    return true;
-}
-
-std::uint32_t Win32UsbDevice::Write(const std::uint8_t* data, std::uint32_t count,
-                                    const WriteBounds& bounds) {
-    const IoOutcome outcome = BoundedWrite(handle_.get(), data, count, bounds);
-    if (outcome.bytes != count)
-        lastError_ =
-            outcome.error == ERROR_TIMEOUT || outcome.error == ERROR_WRITE_FAULT
-                ? "The USB printer stopped taking data: check that it is switched on "
-                  "and has paper."
-                : "Writing to the USB printer failed: " + SystemMessage(outcome.error) + ".";
-    return outcome.bytes;
-}
-
-std::uint32_t Win32UsbDevice::Read(std::uint8_t* buffer, std::uint32_t count,
-                                   const ReadBounds& bounds) {
-    return BoundedRead(handle_.get(), buffer, count, bounds).bytes;
-}
-
-void Win32UsbDevice::Close() {
-    if (!handle_.valid()) return;
-    CancelIo(handle_.get());
-    slot_->SetHandle(INVALID_HANDLE_VALUE, {});
-    handle_.reset();
-}
-
-// ---- device notices ----
-
-Win32UsbWatcher::Win32UsbWatcher(std::shared_ptr<UsbHandleSlot> slot) : slot_(std::move(slot)) {}
-
-Win32UsbWatcher::~Win32UsbWatcher() {
-    Stop();
-}
-
-bool Win32UsbWatcher::Start() {
-    if (thread_.joinable()) return true;
-    std::promise<bool> ready;
-    auto started = ready.get_future();
-    thread_ = std::thread([this, &ready] { Serve(&ready); });
-    if (started.get()) return true;
-    thread_.join();
-    return false;
-}
-
-void Win32UsbWatcher::Serve(std::promise<bool>* ready) {
-    threadId_ = GetCurrentThreadId();
-    HINSTANCE instance = GetModuleHandleA(nullptr);
-    WNDCLASSA windowClass{};
-    windowClass.lpfnWndProc = NotifyWindowProc;
-    windowClass.hInstance = instance;
-    windowClass.lpszClassName = kWindowClass;
-    RegisterClassA(&windowClass);  // fails harmlessly when already registered
-    window_ = CreateWindowExA(
-        0, kWindowClass, kWindowName, WS_CHILD, 0, 0, 0, 0, GetDesktopWindow(),
-        reinterpret_cast<HMENU>(static_cast<INT_PTR>(kControlId)), instance, nullptr);
-    if (window_ == nullptr) {
-        // A session without a desktop (a service, a console program run headless)
-        // still has message-only windows, which device notices reach as well.
-        window_ = CreateWindowExA(0, kWindowClass, kWindowName, 0, 0, 0, 0, 0, HWND_MESSAGE,
-                                  nullptr, instance, nullptr);
-    }
-    if (window_ == nullptr) {
-        lastError_ = "the notice window cannot be created: " + SystemMessage(GetLastError());
-        ready->set_value(false);
-        return;
-    }
-    SetWindowLongPtrA(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-    DEV_BROADCAST_DEVICEINTERFACE_A filter{};
-    filter.dbcc_size = sizeof(filter);
-    filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
-    filter.dbcc_classguid = kUsbDeviceInterface;
-    classRegistration_ = RegisterDeviceNotificationA(window_, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
-    if (classRegistration_ == nullptr) {
-        lastError_ = "the system refuses USB device notices: " + SystemMessage(GetLastError());
-        DestroyWindow(window_);
-        window_ = nullptr;
-        ready->set_value(false);
-        return;
-    }
-    {
-        std::lock_guard lock(slot_->mutex);
-        slot_->window = window_;
-    }
-    // A printer opened before the watcher ran gets its handle notices now.
-    HANDLE open = INVALID_HANDLE_VALUE;
-    std::string path;
-    {
-        std::lock_guard lock(slot_->mutex);
-        open = slot_->handle;
-        path = slot_->path;
-    }
-    if (open != INVALID_HANDLE_VALUE) slot_->SetHandle(open, path);
-    // Make sure the queue exists before Stop may post to it.
-    MSG message;
-    PeekMessageA(&message, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
-    ready->set_value(true);
-    while (GetMessageA(&message, nullptr, 0, 0) > 0) {
-        TranslateMessage(&message);
-        DispatchMessageA(&message);
-    }
-    {
-        std::lock_guard lock(slot_->mutex);
-        slot_->Unregister();
-        slot_->window = nullptr;
-    }
-    UnregisterDeviceNotification(classRegistration_);
-    classRegistration_ = nullptr;
-    DestroyWindow(window_);
-    window_ = nullptr;
-}
-
-void Win32UsbWatcher::Stop() {
-    if (!thread_.joinable()) return;
-    PostThreadMessageA(threadId_, WM_QUIT, 0, 0);
-    thread_.join();
-}
-
-LRESULT Win32UsbWatcher::OnDeviceChange(WPARAM event, LPARAM data) {
-    const auto* header = reinterpret_cast<const DEV_BROADCAST_HDR*>(data);
-    if (header == nullptr) return TRUE;
-    if (header->dbch_devicetype == DBT_DEVTYP_DEVICEINTERFACE) {
-        if (event != DBT_DEVICEARRIVAL && event != DBT_DEVICEREMOVECOMPLETE) return TRUE;
-        const auto* notice = reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_A*>(header);
-        UsbEvent change{
-            event == DBT_DEVICEARRIVAL ? UsbEvent::Action::Added : UsbEvent::Action::Removed,
-            notice->dbcc_name, std::nullopt};
-        if (change.action == UsbEvent::Action::Added) {
-            change.identity = UsbIdentityFromPath(change.node);
-        } else {
-            // The system may spell the path in another case than discovery did.
-            std::lock_guard lock(slot_->mutex);
-            if (Lower(slot_->path) == Lower(change.node)) change.node = slot_->path;
-        }
-        std::lock_guard lock(eventsMutex_);
-        events_.push_back(std::move(change));
-        return TRUE;
-    }
-    if (header->dbch_devicetype != DBT_DEVTYP_HANDLE) return TRUE;
-    const auto* notice = reinterpret_cast<const DEV_BROADCAST_HANDLE*>(header);
-    std::string path;
-    {
-        std::lock_guard lock(slot_->mutex);
-        if (slot_->handle == INVALID_HANDLE_VALUE || notice->dbch_handle != slot_->handle)
-            return TRUE;
-        if (event == DBT_DEVICEQUERYREMOVE) return BROADCAST_QUERY_DENY;
-        if (event != DBT_DEVICEREMOVEPENDING && event != DBT_DEVICEREMOVECOMPLETE) return TRUE;
-        slot_->Unregister();
-        path = slot_->path;
-    }
-    std::lock_guard lock(eventsMutex_);
-    events_.push_back(UsbEvent{UsbEvent::Action::Removed, path, std::nullopt});
-    return TRUE;
-}
-
-std::vector<UsbEvent> Win32UsbWatcher::TakeEvents() {
-    std::lock_guard lock(eventsMutex_);
-    std::vector<UsbEvent> taken(events_.begin(), events_.end());
-    events_.clear();
-    return taken;
-}
-
-std::optional<UsbIdentity> Win32UsbWatcher::IdentityOf(const std::string& node) {
-    return UsbIdentityFromPath(node);
-}
-
-std::optional<std::string> Win32UsbWatcher::FindNode(const UsbIdentity& identity) {
-    SetupDiUsbInterfaces interfaces;
-    std::string path;
-    for (DWORD index = 0; index < kLastBatchEnd; ++index) {
-        const auto result = interfaces.PathAt(index, path);
-        if (result == UsbInterfaceSource::Result::NoMore) break;
-        if (result == UsbInterfaceSource::Result::Found && UsbIdentityFromPath(path) == identity)
-            return path;
-    }
-    return std::nullopt;
 }
 
 }  // namespace tessaly

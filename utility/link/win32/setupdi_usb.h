@@ -2,21 +2,20 @@
 
 #include <windows.h>
 
-#include <cstdint>
-#include <deque>
 #include <functional>
-#include <future>
-#include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "usb_device.h"
-#include "win32_system.h"
 
 namespace tessaly {
+
+// GUID_DEVINTERFACE_USB_DEVICE
+inline constexpr GUID kUsbDeviceInterface{
+    0xA5DCBF10, 0x6530, 0x11D2, {0x90, 0x1F, 0x00, 0xC0, 0x4F, 0xB9, 0x51, 0xED}};
+// Far beyond any real machine; stops the batches should the system never say "no more".
+inline constexpr DWORD kLastBatchEnd = 1u << 16;
 
 // Marks of the R-3 in a device-interface path (Windows NT family; case-sensitive).
 inline constexpr const char* kR3PathVendor = "vid_2e9b";
@@ -72,78 +71,7 @@ bool IsKnownInstanceText(const std::string& instance);
 // \\?\usb#vid_2e9b&pid_0006#A1234#{a5dcbf10-...}; nothing for other paths.
 std::optional<UsbIdentity> UsbIdentityFromPath(const std::string& path);
 
-// The handle of the open printer, shared by the device (which opens and closes it)
-// and the watcher (which asks the system for notices about it).
-struct UsbHandleSlot {
-    std::mutex mutex;
-    HANDLE handle = INVALID_HANDLE_VALUE;
-    std::string path;
-    HWND window = nullptr;              // the watcher's window, while it runs
-    HDEVNOTIFY registration = nullptr;  // notices about handle
-
-    // Called with the handle just opened, and with INVALID_HANDLE_VALUE before it
-    // is closed. Registration failures are not errors: notices about the interface
-    // class still report the printer's removal.
-    void SetHandle(HANDLE opened, const std::string& openedPath);
-    void Unregister();
-};
-
-class Win32UsbDevice final : public UsbDevice {
-  public:
-    explicit Win32UsbDevice(std::shared_ptr<UsbHandleSlot> slot);
-    ~Win32UsbDevice() override;
-
-    bool Open(const std::string& node) override;
-    std::uint32_t Write(const std::uint8_t* data, std::uint32_t count,
-                        const WriteBounds& bounds) override;
-    std::uint32_t Read(std::uint8_t* buffer, std::uint32_t count,
-                       const ReadBounds& bounds) override;
-    void Close() override;
-    bool IsOpen() const override { return handle_.valid(); }
-    std::string LastError() const override { return lastError_; }
-
-  private:
-    std::shared_ptr<UsbHandleSlot> slot_;
-    UniqueHandle handle_;
-    std::string path_;
-    std::string lastError_;
-};
-
-// Device-change notices through a hidden window that a thread of its own serves,
-// so that notices arrive whatever thread uses the port. The window refuses the
-// system's request to remove the printer while the port holds it, and reports its
-// removal and the arrival of USB devices as events.
-class Win32UsbWatcher final : public UsbWatcher {
-  public:
-    static constexpr int kControlId = 1234;
-    static constexpr const char* kWindowName = "USBPNPWindow";
-
-    explicit Win32UsbWatcher(std::shared_ptr<UsbHandleSlot> slot);
-    ~Win32UsbWatcher() override;
-
-    bool Start() override;
-    void Stop() override;
-    int Fd() const override { return -1; }  // notices are taken at every read and write
-    std::vector<UsbEvent> TakeEvents() override;
-    std::optional<UsbIdentity> IdentityOf(const std::string& node) override;
-    std::optional<std::string> FindNode(const UsbIdentity& identity) override;
-    std::string LastError() const override { return lastError_; }
-
-    // What the window answers to WM_DEVICECHANGE, and the events it records; the
-    // window procedure calls this on the watcher's thread.
-    LRESULT OnDeviceChange(WPARAM event, LPARAM data);
-
-  private:
-    void Serve(std::promise<bool>* ready);
-
-    std::shared_ptr<UsbHandleSlot> slot_;
-    std::thread thread_;
-    DWORD threadId_ = 0;
-    HWND window_ = nullptr;
-    HDEVNOTIFY classRegistration_ = nullptr;
-    std::mutex eventsMutex_;
-    std::deque<UsbEvent> events_;
-    std::string lastError_;
-};
+// The text in lower case (device paths differ in case between discovery and notices).
+std::string Lower(std::string text);
 
 }  // namespace tessaly
