@@ -5,6 +5,9 @@
 // The routines tolerate a partly installed or already removed driver: nearly every result is
 // ignored, and where the spooler refuses to delete an object its registry key is deleted
 // directly. None of them touches the user interface.
+//
+// driver_removal/ holds these routines and the registry permission helper (key_permission.h),
+// which the installer and the uninstaller both carry.
 #pragma once
 
 #include <string>

@@ -1,5 +1,8 @@
 // The installer's top-level flow: start-up checks, detection and removal of a different
 // installed version, port choice and installation.
+//
+// installer/ is R3_Installer's logic without a toolkit: this flow and the driver model
+// (driver_model.h); win32/ holds the program with its dialogs and resources.
 #pragma once
 
 #include <optional>

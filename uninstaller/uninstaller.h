@@ -1,5 +1,8 @@
 // The uninstaller's logic: lists the queues of the driver, lets the user tick the ones to
 // delete, deletes them and, when no queue of the driver is left, removes the driver.
+//
+// uninstaller/ is R3_Uninstaller's logic without a toolkit; win32/ holds the program with its
+// dialog, check list and resources.
 #pragma once
 
 #include <list>

@@ -1,5 +1,10 @@
 // The Windows services that the installer, the uninstaller and the removal code call.
 //
+// winsys/ is the layer those programs stand on: this interface and the Win32 types it uses,
+// the Win32 back end (win32/) and an in-memory Windows for the tests (fake/). Both are split
+// by API family as the interface is grouped: messages, spooler, registry, security, files,
+// Setup API, system.
+//
 // Each member has the name, argument meaning and result of the Win32 call it stands for, so
 // that a Win32 back end is a thin pass-through and the sequences read call for call like the
 // Windows program they are. Nullable string arguments are `const char*` (nullptr = NULL).

@@ -1,3 +1,5 @@
+// utility/payloads/ holds the five national font payloads that the programs carry, from the
+// vendor files when present and otherwise from stand-ins the build generates.
 #pragma once
 
 #include <array>

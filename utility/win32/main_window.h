@@ -1,3 +1,8 @@
+// Tessaly.exe's main dialog (IDD_MAIN), which the program runs for its whole life.
+//
+// utility/win32/ is the Win32 face of the utility over the toolkit-free dialog logic of
+// utility/ui: one file pair per dialog (main_window, status_dialog, command_editor, selectors,
+// about), what they share (dialog_support) and the worker thread and UI bridge (ui_bridge).
 #pragma once
 
 #include <windows.h>

@@ -9,6 +9,9 @@
 // Every call is written to a journal in a readable one-line form ("Name(args) -> result"), and
 // any call can be made to fail with a chosen error code. Sleep, ExitProcess and ExitWindowsEx
 // are recorded, never performed.
+//
+// One file per API family, as in the Win32 back end, beside the journal (journal.h), failure
+// injection, handle bookkeeping and the status display recorder (journal_status_display.h).
 #pragma once
 
 #include <cstdint>

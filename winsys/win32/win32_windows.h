@@ -1,6 +1,7 @@
 // The Windows services on the real Win32 API. Each member calls the Win32 function of the same
 // name with the arguments it was given, and performs the size query and second call where the
-// interface returns a whole list.
+// interface returns a whole list. One file per API family (spooler.cpp, registry.cpp, ...);
+// dialog_support.h holds what the installer's and the uninstaller's dialogs share.
 #pragma once
 
 #include <map>
