@@ -48,6 +48,9 @@ bool PtyPrinter::start() {
         error_ = SystemError("posix_openpt");
         return false;
     }
+    // Programs started meanwhile must not hold the printer's side of the line:
+    // a dropped link would stay open in them and never hang up.
+    fcntl(master_, F_SETFD, FD_CLOEXEC);
     std::array<char, 128> name{};
     if (grantpt(master_) != 0 || unlockpt(master_) != 0 ||
         ptsname_r(master_, name.data(), name.size()) != 0) {
@@ -56,7 +59,7 @@ bool PtyPrinter::start() {
         return false;
     }
     slavePath_ = name.data();
-    slave_ = ::open(slavePath_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    slave_ = ::open(slavePath_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (slave_ < 0) {
         error_ = SystemError("opening the terminal side");
         closeTerminal();
