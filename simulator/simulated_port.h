@@ -37,6 +37,8 @@ class SimulatedPort final : public ConcretePort {
     void Close() override;
     bool IsOpen() const override { return open_; }
     std::string LastError() const override { return lastError_; }
+    // The engine's link went dead (Disconnect fault).
+    bool LineLost() const override { return open_ && !engine_.connected(); }
 
     PortType type() const { return type_; }
     const PortSettings& settings() const { return settings_; }

@@ -25,6 +25,10 @@ class ConcretePort {
     // what to do about it; empty when nothing failed or nothing more is known.
     virtual std::string LastError() const { return {}; }
 
+    // True once a read or write since the last Open found the line hung up or the
+    // device gone (cable pulled, printer switched off, the far end closed).
+    virtual bool LineLost() const { return false; }
+
     // Ports that follow their device coming and going (USB) expose a descriptor
     // that becomes readable when notices are pending; an event loop then calls
     // HandleDeviceEvents. -1 and nothing to do for the others.

@@ -51,6 +51,8 @@ class PrinterPort {
     bool IsOpen() const { return port_ && port_->IsOpen(); }
     // The concrete port's explanation of its last failure (empty if none).
     std::string LastError() const;
+    // True once the concrete port found the line hung up or the device gone.
+    bool LineLost() const { return port_ && port_->LineLost(); }
     // For an event loop: readable when the concrete port has device notices to
     // handle (USB unplug and return), -1 when it has none to give.
     int NotificationFd() const { return port_ ? port_->NotificationFd() : -1; }

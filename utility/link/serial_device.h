@@ -52,6 +52,9 @@ class SerialDevice {
     virtual bool IsOpen() const = 0;
     // The last failure, phrased for the user with what to do about it.
     virtual std::string LastError() const = 0;
+    // True once a read or write since Open found the line hung up (a USB adapter
+    // pulled out, the far end of a pseudo-terminal closed).
+    virtual bool HungUp() const { return false; }
 };
 
 }  // namespace tessaly

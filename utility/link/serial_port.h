@@ -27,6 +27,7 @@ class SerialPort final : public ConcretePort {
     void Close() override;
     bool IsOpen() const override { return isOpen_; }
     std::string LastError() const override { return lastError_; }
+    bool LineLost() const override { return device_->HungUp(); }
 
   private:
     void Fail(std::string why);

@@ -38,6 +38,7 @@ class UsbPort final : public ConcretePort {
     void Close() override;
     bool IsOpen() const override { return isOpen_; }
     std::string LastError() const override;
+    bool LineLost() const override { return deviceState() == -1; }
 
     // 0 before the first open, 1 while the device is present and open, -1 after it
     // was removed.

@@ -1,6 +1,7 @@
 #include "posix_serial_device.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -85,6 +86,7 @@ void PosixSerialDevice::SetErrno(const char* what, int error) {
 bool PosixSerialDevice::Open(const std::string& name) {
     Close();
     lastError_.clear();
+    hungUp_ = false;
     path_ = DevicePath(name);
     const int fd = OpenExclusive(path_);
     if (fd < 0) {
@@ -174,6 +176,7 @@ std::uint32_t PosixSerialDevice::Write(const std::uint8_t* data, std::uint32_t c
     int error = 0;
     const std::uint32_t written = WriteBounded(fd_, data, count, bounds, &error);
     if (error != 0 && error != ETIMEDOUT) SetErrno("Writing to", error);
+    if (written < count) NoteHangUp(error);
     return written;
 }
 
@@ -184,7 +187,19 @@ std::uint32_t PosixSerialDevice::Read(std::uint8_t* buffer, std::uint32_t count)
     int error = 0;
     const std::uint32_t got = ReadBounded(fd_, buffer, count, bounds, &error);
     if (error != 0) SetErrno("Reading from", error);
+    if (got < count) NoteHangUp(error);
     return got;
+}
+
+void PosixSerialDevice::NoteHangUp(int error) {
+    // A USB adapter that was pulled out fails with EIO or ENODEV; a line whose far
+    // end closed (a pseudo-terminal's master) reports POLLHUP and reads end of file.
+    if (error == EIO || error == ENODEV || error == ENXIO) {
+        hungUp_ = true;
+        return;
+    }
+    pollfd p{fd_, POLLIN, 0};
+    if (poll(&p, 1, 0) > 0 && (p.revents & POLLHUP) != 0) hungUp_ = true;
 }
 
 void PosixSerialDevice::Close() {

@@ -24,6 +24,7 @@ class PosixSerialDevice final : public SerialDevice {
     void Close() override;
     bool IsOpen() const override { return fd_ >= 0; }
     std::string LastError() const override { return lastError_; }
+    bool HungUp() const override { return hungUp_; }
 
     // The device node a port name stands for: "COMn" and "\\.\COMn" name the
     // n-th standard serial port, /dev/ttyS(n-1); any other name is used as is.
@@ -31,11 +32,14 @@ class PosixSerialDevice final : public SerialDevice {
 
   private:
     void SetErrno(const char* what, int error);
+    // After a read or write that ended early: notes whether the line hung up.
+    void NoteHangUp(int error);
 
     int fd_ = -1;
     std::string path_;
     SerialTimeouts timeouts_;
     std::string lastError_;
+    bool hungUp_ = false;
 };
 
 }  // namespace tessaly
