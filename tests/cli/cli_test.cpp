@@ -3,9 +3,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <nlohmann/json.hpp>
 
+#include "fifo_watchdog.h"
 #include "program.h"
 #include "pty_printer.h"
 #include "r3_engine.h"
@@ -107,25 +110,71 @@ TEST_F(CliOnPty, MisbehavingPrintersEndWithTheirMessage) {
     struct Case {
         sim::FaultMode fault;
         const char* message;
+        const char* seen;  // the second line, what the check saw
     };
-    for (const Case& c :
-         {Case{sim::FaultMode::WrongModel,
-               "Warning: The connected printer has different device ID."},
-          Case{sim::FaultMode::Silence, "Warning: The connected printer has different device ID."},
-          Case{sim::FaultMode::WrongNames, "Warning: This printer don't match our company name."},
-          Case{sim::FaultMode::EndlessSender, "Warning: The printer keeps sending data."}}) {
+    for (const Case& c : {
+             Case{sim::FaultMode::WrongModel, kModel,
+                  "The printer answered 21 (hex) instead of its model byte 20. Likely cause: a "
+                  "baud rate, data bits or parity"},
+             Case{sim::FaultMode::Silence, kModel,
+                  "No byte came back from the printer. Likely cause: the printer is switched "
+                  "off, the cable or the port is wrong, or the baud rate"},
+             Case{sim::FaultMode::Garbage, kModel, "(hex) instead of its model byte 20"},
+             Case{sim::FaultMode::WrongNames, kName,
+                  "The printer gave its maker's name as \"Vantreel Druckwerken GMBH\"."},
+             Case{sim::FaultMode::LateReplies, kName,
+                  "after the query, when the check had stopped waiting. Likely cause: the "
+                  "printer is busy; try again."},
+             // The printer takes the first byte of the reset, then the line is gone.
+             Case{sim::FaultMode::Disconnect, kModel,
+                  "The line hung up. Likely cause: the cable was pulled or the printer was "
+                  "switched off."},
+             Case{sim::FaultMode::EndlessSender, "Warning: The printer keeps sending data.",
+                  " Check the baud rate"},
+         }) {
         config.fault = c.fault;
+        config.disconnectAfterBytes = 1;
         const auto o = Run({"check"});
         EXPECT_EQ(o.status, 1) << sim::FaultModeName(c.fault);
-        EXPECT_THAT(o.err, HasSubstr(c.message));
+        // The documented message first, what was seen on the line after it.
+        ASSERT_EQ(o.err.rfind(c.message, 0), 0u) << o.err;
+        const std::string second = o.err.substr(std::strlen(c.message));
+        EXPECT_THAT(second, HasSubstr(c.seen)) << sim::FaultModeName(c.fault);
+        EXPECT_EQ(std::count(second.begin(), second.end(), '\n'), 1) << second;
         EXPECT_TRUE(o.out.empty()) << o.out;
     }
 }
 
-TEST_F(CliOnPty, GarbageNeverConnectsNorHangs) {
-    config.fault = sim::FaultMode::Garbage;
-    const auto o = Run({"check"});
+TEST_F(CliOnPty, CheckJsonCarriesTheDiagnosisAsFields) {
+    config.fault = sim::FaultMode::LateReplies;
+    auto o = Run({"check", "--json"});
     EXPECT_EQ(o.status, 1);
+    auto j = nlohmann::json::parse(o.out);
+    EXPECT_EQ(j["connected"], false);
+    EXPECT_EQ(j["result"], "wrong-manufacturer");
+    EXPECT_EQ(j["message"], "This printer don't match our company name.");
+    EXPECT_EQ(j["cause"], "late-answer");
+    EXPECT_GE(j["answerAfterMs"].get<int>(), 1500);
+    EXPECT_LT(j["answerAfterMs"].get<int>(), 2000);
+    EXPECT_EQ(j["bytes"].get<std::string>().substr(0, 5), "5f 56") << "the name came late";
+    EXPECT_THAT(j["details"].get<std::string>(), HasSubstr("printer is busy"));
+    // The documented message and its details still go to standard error.
+    EXPECT_THAT(o.err, HasSubstr("company name.\nThe printer answered only"));
+
+    config.fault = sim::FaultMode::WrongModel;
+    j = nlohmann::json::parse(Run({"check", "--json"}).out);
+    EXPECT_EQ(j["cause"], "unexpected-bytes");
+    EXPECT_EQ(j["bytes"], "21");
+    EXPECT_TRUE(j["answerAfterMs"].is_null());
+
+    config.fault = sim::FaultMode::None;
+    o = Run({"check", "--json"});
+    EXPECT_EQ(o.status, 0);
+    j = nlohmann::json::parse(o.out);
+    EXPECT_EQ(j["connected"], true);
+    EXPECT_EQ(j["message"], "Printer is connected.");
+    EXPECT_EQ(j["cause"], "none");
+    EXPECT_TRUE(j["details"].is_null());
 }
 
 TEST(Cli, PortProblemsAndUsage) {

@@ -1,5 +1,6 @@
 #include "connection_check.h"
 
+#include <fmt/format.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -38,15 +39,27 @@ struct CheckOnVirtualPrinter : ::testing::Test {
     std::unique_ptr<PrinterPort> port;
     sim::SimulatedPort::Options portOptions;
 
+    CheckReport report;
+
     CheckResult Run(const std::string& name = "COM1") {
         engine = std::make_unique<sim::R3Engine>(config);
         port = std::make_unique<PrinterPort>(
             sim::MakeSimulatedPortFactory(*engine, clock, portOptions));
         Session s{*port, clock, notifier};
         const auto type = ChoosePort(name) ? ChoosePort(name)->type : PortType::Serial;
-        return CheckCommunication(s, Named(name), type);
+        return CheckCommunication(s, Named(name), type, CheckLimits{}, &report);
     }
 };
+
+// The documented message with the check's explanation below it.
+::testing::Matcher<const Message&> Explained(const Message& documented, const std::string& detail) {
+    using ::testing::AllOf;
+    using ::testing::Field;
+    return AllOf(Field(&Message::text, documented.text),
+                 Field(&Message::caption, documented.caption),
+                 Field(&Message::icon, documented.icon),
+                 Field(&Message::details, ::testing::HasSubstr(detail)));
+}
 
 TEST_F(CheckOnVirtualPrinter, AcceptsTheR3AndLeavesThePortOpen) {
     EXPECT_EQ(Run(), CheckResult::Connected);
@@ -63,23 +76,98 @@ TEST_F(CheckOnVirtualPrinter, AcceptsOverUsbWithoutDraining) {
     EXPECT_LT(clock.now(), 1000);
 }
 
-TEST_F(CheckOnVirtualPrinter, RefusalsShowOneMessageAndClose) {
+TEST_F(CheckOnVirtualPrinter, RefusalsKeepTheDocumentedMessageAndSayWhatWasSeen) {
     struct Case {
         sim::FaultMode fault;
+        const char* port;
         CheckResult result;
         Message message;
+        CheckCause cause;
+        const char* detail;
+        std::int64_t replyDelayMs = 1500;
     };
-    for (const Case& c :
-         {Case{sim::FaultMode::WrongModel, CheckResult::WrongModel, messages::kWrongModel},
-          Case{sim::FaultMode::Silence, CheckResult::WrongModel, messages::kWrongModel},
-          Case{sim::FaultMode::WrongNames, CheckResult::WrongManufacturer,
-               messages::kWrongManufacturer}}) {
+    for (const Case& c : {
+             Case{sim::FaultMode::WrongModel, "COM1", CheckResult::WrongModel,
+                  messages::kWrongModel, CheckCause::UnexpectedBytes,
+                  "answered 21 (hex) instead of its model byte 20"},
+             Case{sim::FaultMode::Silence, "COM1", CheckResult::WrongModel, messages::kWrongModel,
+                  CheckCause::NoAnswer, "No byte came back"},
+             Case{sim::FaultMode::Silence, "R-3:/dev/usb/lp0", CheckResult::WrongModel,
+                  messages::kWrongModel, CheckCause::NoAnswer, "wrong, or the baud rate"},
+             Case{sim::FaultMode::WrongNames, "COM1", CheckResult::WrongManufacturer,
+                  messages::kWrongManufacturer, CheckCause::UnexpectedBytes,
+                  "maker's name as \"Vantreel Druckwerken GMBH\""},
+             Case{sim::FaultMode::WrongNames, "R-3:/dev/usb/lp0", CheckResult::WrongManufacturer,
+                  messages::kWrongManufacturer, CheckCause::UnexpectedBytes,
+                  "maker's name as \"Vantreel Druckwerken GMBH\""},
+             // The ten tries give the model byte 2.3 s, the name no such patience.
+             Case{sim::FaultMode::LateReplies, "COM1", CheckResult::WrongManufacturer,
+                  messages::kWrongManufacturer, CheckCause::LateAnswer,
+                  "printer is busy; try again"},
+             Case{sim::FaultMode::LateReplies, "COM1", CheckResult::WrongModel,
+                  messages::kWrongModel, CheckCause::LateAnswer, "only 3.0 s after", 3000},
+             Case{sim::FaultMode::LateReplies, "R-3:/dev/usb/lp0", CheckResult::WrongManufacturer,
+                  messages::kWrongManufacturer, CheckCause::LateAnswer, "only 3.0 s after", 3000},
+         }) {
+        const std::string what = std::string(sim::FaultModeName(c.fault)) + " on " + c.port;
         config.fault = c.fault;
+        config.replyDelayMs = c.replyDelayMs;
         notifier.shown.clear();
-        EXPECT_EQ(Run(), c.result) << sim::FaultModeName(c.fault);
-        EXPECT_THAT(notifier.shown, ElementsAre(c.message)) << sim::FaultModeName(c.fault);
+        EXPECT_EQ(Run(c.port), c.result) << what;
+        EXPECT_THAT(notifier.shown, ElementsAre(Explained(c.message, c.detail))) << what;
+        EXPECT_EQ(report.cause, c.cause) << what;
+        EXPECT_EQ(report.message, notifier.shown.at(0)) << what;
         EXPECT_FALSE(port->HasPort()) << "the port is closed after a refusal";
     }
+}
+
+TEST_F(CheckOnVirtualPrinter, LateAnswerIsTimedFromItsQuery) {
+    config.fault = sim::FaultMode::LateReplies;
+    config.replyDelayMs = 1500;
+    ASSERT_EQ(Run(), CheckResult::WrongManufacturer);
+    EXPECT_EQ(report.cause, CheckCause::LateAnswer);
+    // The name query's answer comes 1500 ms after it; one 260 ms listening read
+    // and its 10 ms between bytes may lie between.
+    EXPECT_GE(report.answerAfterMs, 1500);
+    EXPECT_LE(report.answerAfterMs, 1800);
+    EXPECT_EQ(report.bytes.front(), 0x5F) << "the late answer is the name itself";
+    EXPECT_THAT(report.message.details, ::testing::HasSubstr("only 1.5 s after the query"));
+}
+
+TEST_F(CheckOnVirtualPrinter, SilenceIsListenedForOnlyABoundedTime) {
+    config.fault = sim::FaultMode::Silence;
+    Run();
+    // Drain, model byte and its ten tries as before, then at most two seconds of
+    // listening for a late answer.
+    const std::int64_t documented = 5 * 160 + 100 + 110 + 10 * 210;
+    EXPECT_GE(clock.now(), documented + 2000);
+    EXPECT_LE(clock.now(), documented + 2000 + 260);
+    EXPECT_TRUE(report.bytes.empty());
+}
+
+TEST_F(CheckOnVirtualPrinter, GarbageIsShownInHex) {
+    config.fault = sim::FaultMode::Garbage;
+    for (std::uint32_t seed = 1; seed <= 5; ++seed) {
+        config.garbageSeed = seed;
+        notifier.shown.clear();
+        Run();
+        ASSERT_EQ(notifier.shown.size(), 1u);
+        EXPECT_EQ(report.cause, CheckCause::UnexpectedBytes) << seed;
+        ASSERT_FALSE(report.bytes.empty());
+        EXPECT_LE(report.bytes.size(), 16u);
+        EXPECT_THAT(notifier.shown[0].details,
+                    ::testing::HasSubstr(fmt::format("{:02x}", report.bytes[0])));
+    }
+}
+
+TEST_F(CheckOnVirtualPrinter, LineThatHangsUpAfterTheResetIsNamedAsSuch) {
+    config.fault = sim::FaultMode::Disconnect;
+    config.disconnectAfterBytes = 2;  // takes ESC @, then the link is dead
+    EXPECT_EQ(Run(), CheckResult::WrongModel);
+    EXPECT_THAT(notifier.shown, ElementsAre(Explained(messages::kWrongModel, "line hung up")));
+    EXPECT_EQ(report.cause, CheckCause::LineHungUp);
+    // Nothing can come on a dead line: no time is spent listening for it.
+    EXPECT_LE(clock.now(), 5 * 160 + 100 + 110 + 10 * 210);
 }
 
 TEST_F(CheckOnVirtualPrinter, WrongModelWaitsTenMoreReadsWithoutAskingAgain) {
@@ -123,7 +211,9 @@ TEST_F(CheckOnVirtualPrinter, PortFailuresBeforeAnyExchange) {
     notifier.shown.clear();
     portOptions.failOpen = true;
     EXPECT_EQ(Run(), CheckResult::OpenFailed);
-    EXPECT_THAT(notifier.shown, ElementsAre(messages::kOpenFailed));
+    // The port's own reason is shown below the documented message.
+    EXPECT_THAT(notifier.shown,
+                ElementsAre(Explained(messages::kOpenFailed, "could not be opened")));
     EXPECT_TRUE(engine->receivedLog().empty());
 }
 
@@ -131,7 +221,7 @@ TEST_F(CheckOnVirtualPrinter, ShortFirstWriteIsAPortError) {
     config.fault = sim::FaultMode::Disconnect;
     config.disconnectAfterBytes = 1;
     EXPECT_EQ(Run(), CheckResult::PortError);
-    EXPECT_THAT(notifier.shown, ElementsAre(messages::kPortError));
+    EXPECT_THAT(notifier.shown, ElementsAre(Explained(messages::kPortError, "line hung up")));
     EXPECT_FALSE(port->HasPort());
 }
 

@@ -1,9 +1,20 @@
 #pragma once
 
+#include <ostream>
 #include <string>
 #include <vector>
 
 #include "notifier.h"
+
+namespace tessaly {
+
+// Lets test failures show a message as text rather than as raw bytes.
+inline void PrintTo(const Message& m, std::ostream* os) {
+    *os << m.caption << ": " << m.text;
+    if (!m.details.empty()) *os << " [" << m.details << "]";
+}
+
+}  // namespace tessaly
 
 namespace tessaly::testing {
 

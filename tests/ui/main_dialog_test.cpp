@@ -198,7 +198,9 @@ TEST_F(MainDialogTest, AFailedCheckKeepsTheButtonsAndClosesThePort) {
     EXPECT_FALSE(d.connected());
     EXPECT_EQ(d.buttons(), kNotConnected);
     EXPECT_FALSE(d.port().IsOpen());
-    EXPECT_THAT(notifier.shown, ElementsAre(messages::kWrongModel));
+    ASSERT_EQ(notifier.shown.size(), 1u);
+    EXPECT_EQ(notifier.shown[0].text, messages::kWrongModel.text);
+    EXPECT_THAT(notifier.shown[0].details, ::testing::HasSubstr("answered 21 (hex)"));
 }
 
 TEST_F(MainDialogTest, ChangingAnySelectionWhileConnectedDisconnects) {

@@ -40,6 +40,7 @@ struct ShownMessage {
     QString title;
     QMessageBox::Icon icon;
     QMessageBox::StandardButtons buttons;
+    QString informativeText;  // shown below the text
 };
 
 // Records the next `count` message boxes and answers each with `answer` (or its
@@ -48,7 +49,8 @@ inline void AnswerMessages(std::shared_ptr<std::vector<ShownMessage>> log, int c
                            QMessageBox::StandardButton answer = QMessageBox::Ok) {
     if (count <= 0) return;
     WhenModal<QMessageBox>([log, count, answer](QMessageBox& box) {
-        log->push_back({box.text(), box.windowTitle(), box.icon(), box.standardButtons()});
+        log->push_back({box.text(), box.windowTitle(), box.icon(), box.standardButtons(),
+                        box.informativeText()});
         AnswerMessages(log, count - 1, answer);
         QAbstractButton* button = box.button(answer);
         (button ? button : box.buttons().front())->click();

@@ -13,6 +13,7 @@
 #include "about_dialog_view.h"
 #include "command_test_editor_view.h"
 #include "dialog_units.h"
+#include "fifo_watchdog.h"
 #include "group_frame.h"
 #include "main_dialog_view.h"
 #include "operation_worker.h"
@@ -153,6 +154,10 @@ TEST_F(MainWindowTest, AFailedCheckWarnsAndKeepsThePrinterFunctionsLocked) {
     EXPECT_EQ((*messages)[0].title, "Warning");
     EXPECT_EQ((*messages)[0].icon, QMessageBox::Warning);
     EXPECT_EQ((*messages)[0].buttons, QMessageBox::Ok);
+    // What the check saw goes into the same box, below the documented text.
+    EXPECT_TRUE((*messages)[0].informativeText.startsWith(
+        "The printer answered 21 (hex) instead of its model byte 20. Likely cause:"))
+        << (*messages)[0].informativeText.toStdString();
     EXPECT_THAT(Buttons(), ElementsAre(true, false, false, false, true));
     EXPECT_FALSE(logic->port().IsOpen());
 }

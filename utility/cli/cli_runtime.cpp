@@ -14,7 +14,10 @@ MessageAnswer ConsoleNotifier::notify(const Message& message) {
     const bool warning =
         message.icon == MessageIcon::Exclamation || message.icon == MessageIcon::Stop;
     std::FILE* out = warning ? stderr : stdout;
-    if (!(options_.quiet && !warning)) fmt::print(out, "{}: {}\n", message.caption, message.text);
+    if (!(options_.quiet && !warning)) {
+        fmt::print(out, "{}: {}\n", message.caption, message.text);
+        if (!message.details.empty()) fmt::print(out, "{}\n", message.details);
+    }
     std::fflush(out);
     if (message.buttons == MessageButtons::Ok) return MessageAnswer::Ok;
     const MessageAnswer yes =
@@ -103,7 +106,9 @@ int Runtime::Connect() {
         diversion_.Divert(settings.portName);
     }
     Session s = session();
-    const CheckResult result = CheckCommunication(s, settings, interfaceType_);
+    lastCheck_.emplace();
+    const CheckResult result =
+        CheckCommunication(s, settings, interfaceType_, CheckLimits{}, &*lastCheck_);
     switch (result) {
         case CheckResult::Connected:
             return kOk;
@@ -113,11 +118,7 @@ int Runtime::Connect() {
                        "lists, a device path such as /dev/ttyS0, or COM1.\n",
                        settings.portName);
             return kFileOrPort;
-        case CheckResult::OpenFailed: {
-            const std::string why = port_.LastError();
-            if (!why.empty()) fmt::print(stderr, "{}\n", why);
-            return kFileOrPort;
-        }
+        case CheckResult::OpenFailed:
         case CheckResult::PortError:
             return kFileOrPort;
         case CheckResult::EndlessInput:

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "clock.h"
@@ -61,6 +62,8 @@ class Runtime {
     Notifier& notifier() { return notifier_; }
     Clock& clock() { return clock_; }
     PortType interfaceType() const { return interfaceType_; }
+    // What the last connection check saw; none when no check ran.
+    const std::optional<CheckReport>& lastCheck() const { return lastCheck_; }
     void Print(const std::string& line) const;
 
   private:
@@ -73,6 +76,7 @@ class Runtime {
     PortDiversion diversion_;
     PrinterPort port_;
     PortType interfaceType_ = PortType::Serial;
+    std::optional<CheckReport> lastCheck_;
 };
 
 // Adds a group of subcommands. A subcommand's callback stores its exit status.

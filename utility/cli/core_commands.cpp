@@ -2,6 +2,7 @@
 
 #include <fstream>
 #include <iterator>
+#include <nlohmann/json.hpp>
 
 #include "cli_runtime.h"
 #include "hex_text.h"
@@ -9,6 +10,59 @@
 
 namespace tessaly::cli {
 namespace {
+
+const char* ResultName(CheckResult result) {
+    switch (result) {
+        case CheckResult::Connected:
+            return "connected";
+        case CheckResult::SetupFailed:
+            return "setup-failed";
+        case CheckResult::OpenFailed:
+            return "open-failed";
+        case CheckResult::PortError:
+            return "port-error";
+        case CheckResult::EndlessInput:
+            return "endless-input";
+        case CheckResult::WrongModel:
+            return "wrong-model";
+        case CheckResult::WrongManufacturer:
+            return "wrong-manufacturer";
+    }
+    return "unknown";
+}
+
+const char* CauseName(CheckCause cause) {
+    switch (cause) {
+        case CheckCause::None:
+            return "none";
+        case CheckCause::NoAnswer:
+            return "no-answer";
+        case CheckCause::UnexpectedBytes:
+            return "unexpected-bytes";
+        case CheckCause::LineHungUp:
+            return "line-hung-up";
+        case CheckCause::LateAnswer:
+            return "late-answer";
+    }
+    return "none";
+}
+
+std::string CheckJson(const CheckReport& report) {
+    using nlohmann::json;
+    const auto orNull = [](const auto& value, bool present) {
+        return present ? json(value) : json(nullptr);
+    };
+    const json j{
+        {"connected", report.result == CheckResult::Connected},
+        {"result", ResultName(report.result)},
+        {"message", report.message.text},
+        {"details", orNull(report.message.details, !report.message.details.empty())},
+        {"cause", CauseName(report.cause)},
+        {"bytes", orNull(HexBytes(report.bytes), !report.bytes.empty())},
+        {"answerAfterMs", orNull(report.answerAfterMs, report.answerAfterMs >= 0)},
+    };
+    return j.dump(2) + "\n";
+}
 
 int WriteBytes(Runtime& rt, const std::vector<std::uint8_t>& bytes) {
     if (bytes.empty()) {
@@ -31,8 +85,14 @@ int WriteBytes(Runtime& rt, const std::vector<std::uint8_t>& bytes) {
 }  // namespace
 
 void AddCoreCommands(CLI::App& app, Runtime& rt, int& exit) {
-    app.add_subcommand("check", "Check the connection and identify the printer.")->callback([&] {
+    auto* check = app.add_subcommand("check", "Check the connection and identify the printer.");
+    auto checkJson = std::make_shared<bool>(false);
+    check->add_flag("--json", *checkJson,
+                    "Print the outcome and what the check saw on the line as JSON");
+    check->callback([&, checkJson] {
+        if (*checkJson) rt.options.quiet = true;  // standard output carries only the JSON
         exit = rt.Connect();
+        if (*checkJson && rt.lastCheck()) fmt::print("{}", CheckJson(*rt.lastCheck()));
     });
 
     app.add_subcommand("self-test", "Check the connection, then print the self-test page.")

@@ -56,4 +56,10 @@ std::string FormatHexText(std::span<const std::uint8_t> bytes) {
     return text;
 }
 
+std::string HexBytes(std::span<const std::uint8_t> bytes) {
+    std::string text = FormatHexText(bytes);
+    if (!text.empty()) text.pop_back();
+    return text;
+}
+
 }  // namespace tessaly

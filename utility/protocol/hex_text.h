@@ -29,5 +29,7 @@ std::optional<HexTextError> FindHexTextError(std::string_view text);
 
 // Bytes as command text: each as two lower-case digits followed by one space.
 std::string FormatHexText(std::span<const std::uint8_t> bytes);
+// Bytes for a message: two lower-case digits each, one space between them.
+std::string HexBytes(std::span<const std::uint8_t> bytes);
 
 }  // namespace tessaly

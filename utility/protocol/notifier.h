@@ -13,6 +13,9 @@ struct Message {
     std::string caption;
     MessageIcon icon = MessageIcon::Information;
     MessageButtons buttons = MessageButtons::Ok;
+    // What the program saw and what it most likely means, shown below the text
+    // (on the command line as a line of its own); empty when there is nothing to add.
+    std::string details{};
 
     bool operator==(const Message&) const = default;
 };

@@ -136,10 +136,12 @@ MessageAnswer MessageBoxNotifier::notify(const Message& message) {
             flags |= MB_YESNO;
             break;
     }
+    // The details go into the same box, a blank line below the message itself.
+    const std::string text =
+        message.details.empty() ? message.text : message.text + "\n\n" + message.details;
     int answer = IDOK;
-    UiBridge::instance().Call([&] {
-        answer = MessageBoxA(OwnerWindow(), message.text.c_str(), message.caption.c_str(), flags);
-    });
+    UiBridge::instance().Call(
+        [&] { answer = MessageBoxA(OwnerWindow(), text.c_str(), message.caption.c_str(), flags); });
     switch (answer) {
         case IDCANCEL:
             return MessageAnswer::Cancel;

@@ -28,6 +28,7 @@ MessageAnswer QtNotifier::Show(QWidget* parent, const Message& message) {
     if (message.buttons == MessageButtons::YesNo) buttons = QMessageBox::Yes | QMessageBox::No;
     QMessageBox box(icon, QString::fromStdString(message.caption),
                     QString::fromStdString(message.text), buttons, parent);
+    if (!message.details.empty()) box.setInformativeText(QString::fromStdString(message.details));
     switch (box.exec()) {
         case QMessageBox::Ok:
             return MessageAnswer::Ok;
