@@ -99,14 +99,55 @@ TEST_F(CliOnPty, SendFileWritesItsRawBytes) {
     std::ofstream(path, std::ios::binary).write("\x1b\x40\x00\xff", 4);
     EXPECT_EQ(Run({"send-file", path.string()}).status, 0);
     EXPECT_EQ(AfterCheck(), Bytes({0x1B, 0x40, 0x00, 0xFF}));
+
+    // A file of several blocks arrives whole and in order.
+    std::vector<std::uint8_t> text;
+    for (int i = 0; i < 10000; ++i) text.push_back(static_cast<std::uint8_t>('A' + i % 26));
+    text.push_back(0x0A);
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(text.data()), static_cast<long>(text.size()));
+    const auto o = Run({"send-file", path.string()});
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_THAT(o.out, HasSubstr("Sent 10001 bytes."));
+    EXPECT_EQ(AfterCheck(), text);
     std::filesystem::remove(path);
-    const auto missing = Run({"send-file", path.string()});
-    EXPECT_EQ(missing.status, 3);
-    EXPECT_THAT(missing.err, HasSubstr("Can't open the command file"));
-    EXPECT_TRUE(engine->receivedLog().empty());
 }
 
-TEST_F(CliOnPty, MisbehavingPrintersEndWithTheirMessage) {
+TEST_F(CliOnPty, SendFileRefusesWhatIsNotACommandFileBeforeThePortIsTouched) {
+    const auto dir = std::filesystem::temp_directory_path() /
+                     ("tessaly-send-file-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir / "folder.bin");
+    const auto big = dir / "big.bin";
+    std::ofstream(big).close();
+    std::filesystem::resize_file(big, 300u << 20);  // sparse: nothing to read is stored
+    tessaly::testing::FifoWatchdog fifo((dir / "fifo.bin").string());
+    ASSERT_TRUE(fifo.made());
+    struct Case {
+        std::string path;
+        std::string reason;
+    };
+    for (const Case& c : {
+             Case{(dir / "folder.bin").string(), "it is a directory, not a file."},
+             Case{fifo.path(), "it is a named pipe (FIFO), not a file."},
+             Case{"/dev/zero", "it is a device, not a file."},
+             Case{big.string(),
+                  "it holds 314572800 bytes; a command file may hold at most 1 MiB (1048576 "
+                  "bytes)."},
+             Case{(dir / "missing.bin").string(), "No such file or directory."},
+         }) {
+        const auto o = Run({"send-file", c.path});
+        EXPECT_EQ(o.status, 3) << c.path;
+        EXPECT_EQ(o.err, "Can't read the command file \"" + c.path + "\": " + c.reason + "\n");
+        printer->waitIdle();
+        EXPECT_TRUE(engine->receivedLog().empty()) << "not even the check ran";
+    }
+    EXPECT_FALSE(fifo.Blocked()) << "send-file waited for a writer to the named pipe";
+    std::filesystem::remove_all(dir);
+}
+
+TEST_F(CliOnPty, MisbehavingPrintersEndWithTheirMessageAndWhatWasSeen) {
+    constexpr const char* kModel = "Warning: The connected printer has different device ID.\n";
+    constexpr const char* kName = "Warning: This printer don't match our company name.\n";
     struct Case {
         sim::FaultMode fault;
         const char* message;
@@ -191,6 +232,7 @@ TEST(Cli, PortProblemsAndUsage) {
     o = RunCli({"--help"});
     EXPECT_EQ(o.status, 0);
     EXPECT_THAT(o.out, HasSubstr("EXIT STATUS"));
+    EXPECT_THAT(o.out, HasSubstr("regular file of at\n  most 1 MiB (1048576 bytes)"));
 }
 
 TEST(Cli, BuiltInVirtualPrinter) {

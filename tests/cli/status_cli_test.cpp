@@ -8,6 +8,7 @@
 #include <iterator>
 #include <nlohmann/json.hpp>
 
+#include "fifo_watchdog.h"
 #include "payloads.h"
 #include "program.h"
 #include "pty_printer.h"
@@ -158,6 +159,18 @@ TEST_F(StatusCli, SetStatusWritesTheFileInsideOneSetupPeriod) {
               }()),
               17);
     EXPECT_FALSE(engine->inSetupMode());
+}
+
+TEST_F(StatusCli, StatusFilesThatAreNotFilesAreRefusedAtOnce) {
+    tessaly::testing::FifoWatchdog fifo(File("pipe.sts"));
+    ASSERT_TRUE(fifo.made());
+    for (const char* command : {"show", "set-status"}) {
+        const auto o = Run({command, fifo.path()}, false);
+        EXPECT_EQ(o.status, 3) << command;
+        EXPECT_EQ(o.err, "Warning: Can't load the status from \"" + fifo.path() +
+                             "\": it is a named pipe (FIFO), not a file.\n");
+    }
+    EXPECT_FALSE(fifo.Blocked()) << "a command waited for a writer to the named pipe";
 }
 
 TEST_F(StatusCli, StandInFontNeedsYesBeforeAnythingIsWritten) {

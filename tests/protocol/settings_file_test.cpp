@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "fifo_watchdog.h"
 #include "printer_settings.h"
 #include "status_fakes.h"
 #include "status_file.h"
@@ -166,6 +167,22 @@ TEST_F(StatusFiles, MissingOrUnreadableFilesAreReported) {
     EXPECT_EQ(notifier.shown[0].caption, "Warning");
     EXPECT_THAT(notifier.shown[1].text, ::testing::HasSubstr("folder.sts"));
     EXPECT_TRUE(view.calls.empty());
+}
+
+TEST_F(StatusFiles, NamedPipesAndDevicesAreRefusedWithoutWaiting) {
+    tessaly::testing::FifoWatchdog fifo(Path("pipe.sts"));
+    ASSERT_TRUE(fifo.made());
+    PrinterSettings record = Sample();
+    EXPECT_FALSE(LoadStatus(fifo.path(), record, view, notifier));
+    EXPECT_FALSE(fifo.Blocked()) << "the open waited for a writer";
+    ASSERT_EQ(::symlink("/dev/zero", Path("zero.sts").c_str()), 0);
+    EXPECT_FALSE(LoadStatus(Path("zero.sts"), record, view, notifier));
+    EXPECT_EQ(record, Sample());
+    EXPECT_TRUE(view.calls.empty());
+    EXPECT_THAT(notifier.texts(), ElementsAre("Can't load the status from \"" + fifo.path() +
+                                                  "\": it is a named pipe (FIFO), not a file.",
+                                              "Can't load the status from \"" + Path("zero.sts") +
+                                                  "\": it is a device, not a file."));
 }
 
 TEST_F(StatusFiles, FailedSaveKeepsTheExistingFile) {

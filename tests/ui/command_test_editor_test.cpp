@@ -6,8 +6,10 @@
 #include <filesystem>
 #include <fstream>
 
+#include "fifo_watchdog.h"
 #include "hex_text.h"
 #include "r3_engine.h"
+#include "regular_file.h"
 #include "simulated_port.h"
 #include "ui_fakes.h"
 
@@ -265,6 +267,43 @@ TEST_F(EditorTest, SaveAndLoadExplainWhatStoppedThem) {
     EXPECT_THAT(notifier.shown.back().text, ::testing::HasSubstr("absent.bin"));
     EXPECT_EQ(editor.commandText(), "");
     EXPECT_EQ(notifier.shown.size(), 5u);
+}
+
+TEST_F(EditorTest, LoadRefusesWhatIsNotACommandFileAtOnce) {
+    fs::create_directory(dir / "folder.bin");
+    const fs::path big = dir / "big.bin";
+    std::ofstream(big).close();
+    fs::resize_file(big, kMaxCommandFileBytes + 1);
+    tessaly::testing::FifoWatchdog fifo((dir / "fifo.bin").string());
+    ASSERT_TRUE(fifo.made());
+    struct Case {
+        std::string path;
+        const char* reason;
+    };
+    for (const Case& c : {Case{(dir / "folder.bin").string(), "it is a directory, not a file"},
+                          Case{fifo.path(), "it is a named pipe (FIFO), not a file"},
+                          Case{"/dev/zero", "it is a device, not a file"},
+                          Case{big.string(),
+                               "it holds 1048577 bytes; a command file may hold "
+                               "at most 1 MiB (1048576 bytes)"}}) {
+        editor.OnTextChanged("1b 40 ");
+        host.loadPath = c.path;
+        editor.OnLoad();
+        EXPECT_EQ(editor.commandText(), "") << c.path;
+        ASSERT_FALSE(notifier.shown.empty());
+        EXPECT_EQ(notifier.shown.back().text,
+                  "Can't read the command file \"" + c.path + "\": " + c.reason + ".");
+        EXPECT_EQ(notifier.shown.back().icon, MessageIcon::Exclamation);
+    }
+    EXPECT_FALSE(fifo.Blocked()) << "opening the named pipe waited for a writer";
+
+    // A file of exactly the limit still loads.
+    fs::resize_file(big, kMaxCommandFileBytes);
+    host.loadPath = big.string();
+    notifier.shown.clear();
+    editor.OnLoad();
+    EXPECT_TRUE(notifier.shown.empty());
+    EXPECT_EQ(editor.commandText().size(), 3 * kMaxCommandFileBytes);
 }
 
 }  // namespace

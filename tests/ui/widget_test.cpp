@@ -308,6 +308,52 @@ TEST_F(MainWindowTest, TheEditorSavesAndLoadsCommandFilesThroughTheFileDialog) {
     EXPECT_EQ((*messages)[1].title, "warning");
 }
 
+TEST_F(MainWindowTest, TheEditorsLoadRefusesWhatIsNotACommandFileAtOnce) {
+    Open();
+    Check();
+    QTemporaryDir dir;
+    const std::string folder = dir.filePath("folder.bin").toStdString();
+    std::filesystem::create_directory(folder);
+    const std::string big = dir.filePath("big.bin").toStdString();
+    std::ofstream(big).close();
+    std::filesystem::resize_file(big, 300u << 20);  // sparse
+    tessaly::testing::FifoWatchdog fifo(dir.filePath("fifo.bin").toStdString());
+    ASSERT_TRUE(fifo.made());
+    messages->clear();
+    std::vector<std::string> boxTexts;
+    WhenModal<CommandTestEditorView>([&](CommandTestEditorView& editor) {
+        for (const std::string& path : {folder, fifo.path(), big}) {
+            QTest::keyClicks(editor.commandBox(), "1b40");
+            WhenModal<QFileDialog>([&](QFileDialog& d) {
+                d.selectFile(QString::fromStdString(path));
+                // A directory would only be opened by the dialog itself; take it
+                // as chosen, as a typed path would be.
+                d.QDialog::accept();
+            });
+            AnswerMessages(messages, 1);
+            editor.button("Load")->click();
+            boxTexts.push_back(editor.commandBox()->toPlainText().toStdString());
+        }
+        editor.reject();
+    });
+    QTest::mouseClick(view->controls().commandEditor, Qt::LeftButton);
+    EXPECT_FALSE(fifo.Blocked()) << "the window waited for a writer to the named pipe";
+    EXPECT_THAT(boxTexts, ElementsAre("", "", ""));
+    ASSERT_EQ(messages->size(), 3u);
+    EXPECT_EQ((*messages)[0].text.toStdString(),
+              "Can't read the command file \"" + folder + "\": it is a directory, not a file.");
+    EXPECT_EQ((*messages)[1].text.toStdString(), "Can't read the command file \"" + fifo.path() +
+                                                     "\": it is a named pipe (FIFO), not a file.");
+    EXPECT_EQ((*messages)[2].text.toStdString(),
+              "Can't read the command file \"" + big +
+                  "\": it holds 314572800 bytes; a command file may hold at most 1 MiB "
+                  "(1048576 bytes).");
+    for (const auto& m : *messages) {
+        EXPECT_EQ(m.title, "Warning");
+        EXPECT_EQ(m.icon, QMessageBox::Warning);
+    }
+}
+
 TEST(SelectorViews, KeyboardAndMouseGoThroughTheLogic) {
     SelectRangeDialog range;
     SelectRangeView rangeView(range);

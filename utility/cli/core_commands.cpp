@@ -1,12 +1,13 @@
 #include <fmt/format.h>
 
-#include <fstream>
-#include <iterator>
+#include <algorithm>
+#include <array>
 #include <nlohmann/json.hpp>
 
 #include "cli_runtime.h"
 #include "hex_text.h"
 #include "port_list.h"
+#include "regular_file.h"
 
 namespace tessaly::cli {
 namespace {
@@ -64,22 +65,66 @@ std::string CheckJson(const CheckReport& report) {
     return j.dump(2) + "\n";
 }
 
+// A command file goes to the printer in blocks of this size, never held whole.
+constexpr std::size_t kSendBlockBytes = 4096;
+
+// Writes one block; on a short write says how much of the whole reached the
+// printer.
+bool WriteBlock(Runtime& rt, const std::uint8_t* data, std::size_t count, std::uint64_t& sent,
+                std::uint64_t total) {
+    const std::uint32_t written = rt.port().Write(data, static_cast<std::uint32_t>(count));
+    sent += written;
+    if (written == count) return true;
+    fmt::print(stderr, "Only {} of {} bytes reached the printer. Check the cable and the port.\n",
+               sent, total);
+    return false;
+}
+
+int Sent(Runtime& rt, std::uint64_t count) {
+    rt.Print(fmt::format("Sent {} byte{}.", count, count == 1 ? "" : "s"));
+    return kOk;
+}
+
 int WriteBytes(Runtime& rt, const std::vector<std::uint8_t>& bytes) {
     if (bytes.empty()) {
         rt.Print("Nothing to send: the command text holds no bytes.");
         return kOk;
     }
     if (const int status = rt.Connect(); status != kOk) return status;
-    const auto count = static_cast<std::uint32_t>(bytes.size());
-    const std::uint32_t written = rt.port().Write(bytes.data(), count);
-    if (written != count) {
-        fmt::print(stderr,
-                   "Only {} of {} bytes reached the printer. Check the cable and the port.\n",
-                   written, count);
-        return kPrinterFailed;
+    std::uint64_t sent = 0;
+    if (!WriteBlock(rt, bytes.data(), bytes.size(), sent, bytes.size())) return kPrinterFailed;
+    return Sent(rt, sent);
+}
+
+// Checks the file before the port is touched, then streams it block by block.
+int SendFile(Runtime& rt, const std::string& path) {
+    RegularFile file;
+    if (!OpenCommandFile(file, path)) {
+        fmt::print(stderr, "{}\n", CommandFileProblem(path, file.error()));
+        return kFileOrPort;
     }
-    rt.Print(fmt::format("Sent {} byte{}.", written, written == 1 ? "" : "s"));
-    return kOk;
+    const std::uint64_t total = file.size();
+    if (total == 0) {
+        rt.Print("Nothing to send: the command file is empty.");
+        return kOk;
+    }
+    if (const int status = rt.Connect(); status != kOk) return status;
+    std::array<std::uint8_t, kSendBlockBytes> block{};
+    std::uint64_t sent = 0;
+    while (sent < total) {
+        const std::int64_t n = file.Read(
+            block.data(),
+            static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), total - sent)));
+        if (n <= 0) {
+            const std::string why = n < 0 ? file.error() : "it got shorter while it was sent";
+            fmt::print(stderr, "{} {} of {} bytes had been sent.\n", CommandFileProblem(path, why),
+                       sent, total);
+            return kFileOrPort;
+        }
+        if (!WriteBlock(rt, block.data(), static_cast<std::size_t>(n), sent, total))
+            return kPrinterFailed;
+    }
+    return Sent(rt, sent);
 }
 
 }  // namespace
@@ -120,28 +165,12 @@ void AddCoreCommands(CLI::App& app, Runtime& rt, int& exit) {
         exit = WriteBytes(rt, ParseHexText(text));
     });
 
-    auto* sendFile =
-        app.add_subcommand("send-file", "Send the raw bytes of a command file (*.bin).");
+    auto* sendFile = app.add_subcommand(
+        "send-file", fmt::format("Send the raw bytes of a command file (*.bin): a regular file "
+                                 "of at most {}.",
+                                 kMaxCommandFileText));
     auto* fileName = sendFile->add_option("FILE", "Command file")->required();
-    sendFile->callback([&, fileName] {
-        const auto path = fileName->as<std::string>();
-        std::ifstream in(path, std::ios::binary);
-        if (!in) {
-            fmt::print(stderr,
-                       "Can't open the command file '{}'. Check the name and its permissions.\n",
-                       path);
-            exit = kFileOrPort;
-            return;
-        }
-        std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in),
-                                        std::istreambuf_iterator<char>()};
-        if (in.bad()) {
-            fmt::print(stderr, "Reading the command file '{}' failed.\n", path);
-            exit = kFileOrPort;
-            return;
-        }
-        exit = WriteBytes(rt, bytes);
-    });
+    sendFile->callback([&, fileName] { exit = SendFile(rt, fileName->as<std::string>()); });
 
     app.add_subcommand("ports", "List the printer ports of this machine.")->callback([&] {
         const auto ports = ListPorts();

@@ -2,6 +2,7 @@
 
 #include "cli_runtime.h"
 #include "payloads.h"
+#include "regular_file.h"
 #include "status_commands.h"
 
 namespace tessaly::cli {
@@ -33,6 +34,8 @@ EXAMPLES
   tessaly-cli show shop.sts --json
 
 FILES
+  *.bin  command files for send-file: raw printer bytes in a regular file of at
+  most {}; directories, named pipes and devices are refused.
   /dev/ttyS*, /dev/ttyUSB*, /dev/lp*, /dev/usb/lp*  printer ports; access needs
   membership of the 'dialout' (serial) or 'lp' (parallel) group, or the udev
   rule installed with this program (USB).
@@ -43,7 +46,7 @@ FILES
 int RunCli(int argc, char** argv) {
     Runtime rt;
     CLI::App app{kDescription, "tessaly-cli"};
-    app.footer(kFooter);
+    app.footer(fmt::format(fmt::runtime(kFooter), kMaxCommandFileText));
     app.set_version_flag("--version", std::string("tessaly-cli ") + TESSALY_VERSION + "\n" +
                                           payloads::Description());
     app.require_subcommand(1);

@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "regular_file.h"
+
 #ifdef _WIN32
 #include <io.h>
 #include <windows.h>
@@ -87,18 +89,19 @@ bool HasStatusFileName(std::string_view path) {
 
 StatusFileResult ReadStatusFile(const std::string& path, PrinterSettings& settings,
                                 std::string* error) {
-    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0) {
-        if (error) *error = SystemReason(errno);
+    // Anything but a regular file is refused before it is opened: a named pipe
+    // without a writer would otherwise block the open for ever.
+    RegularFile file;
+    if (!file.Open(path)) {
+        if (error) *error = file.error();
         return StatusFileResult::OpenFailed;
     }
     SettingsImage image{};
     std::size_t got = 0;
     while (got < image.size()) {
-        const ssize_t n = ::read(fd.get(), image.data() + got, image.size() - got);
+        const std::int64_t n = file.Read(image.data() + got, image.size() - got);
         if (n < 0) {
-            if (errno == EINTR) continue;
-            if (error) *error = SystemReason(errno);
+            if (error) *error = file.error();
             return StatusFileResult::ReadFailed;
         }
         if (n == 0) break;

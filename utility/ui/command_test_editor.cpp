@@ -3,10 +3,10 @@
 #include <fmt/format.h>
 
 #include <fstream>
-#include <iterator>
 #include <memory>
 
 #include "hex_text.h"
+#include "regular_file.h"
 
 namespace tessaly::ui {
 
@@ -206,12 +206,12 @@ void CommandTestEditor::OnLoad() {
         notifier_.notify(kNoLoadFile);
         return;
     }
-    std::ifstream in(*path, std::ios::binary);
+    // A directory, a named pipe, a device or an oversized file is refused at once
+    // instead of freezing the window or filling its memory.
     std::vector<std::uint8_t> bytes;
-    if (in) bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    if (!in && !in.eof()) {
-        notifier_.notify({fmt::format("Can't read the command file {}.", *path), "Warning",
-                          MessageIcon::Exclamation});
+    std::string reason;
+    if (!ReadCommandFile(*path, bytes, reason)) {
+        notifier_.notify({CommandFileProblem(*path, reason), "Warning", MessageIcon::Exclamation});
         return;
     }
     commandText_ = FormatHexText(bytes);
