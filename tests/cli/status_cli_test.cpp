@@ -161,6 +161,35 @@ TEST_F(StatusCli, SetStatusWritesTheFileInsideOneSetupPeriod) {
     EXPECT_FALSE(engine->inSetupMode());
 }
 
+TEST_F(StatusCli, ValuesNoSettingHasAreWarnedOfAndWrittenAsTheyAre) {
+    PrinterSettings s;
+    SetSwitchValue(s.msw12, 5);
+    s.buyerSetIndex = 9;
+    ASSERT_EQ(WriteStatusFile(File("odd.sts"), s), StatusFileResult::Ok);
+    const auto o = Run({"--quiet", "set-status", File("odd.sts")});
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(o.err, "Information: The status file \"" + File("odd.sts") +
+                         "\" holds values that no printer setting has:\n"
+                         "- buyer-set index 9 (the buyer-set list has entries 0 to 5)\n"
+                         "- memory switch 12 = 00000101 (value 5 names no buyer set: 0 STD, 1 "
+                         "KOR, 2 CHN, 3 JAP)\n"
+                         "Set Status writes them into the printer as they are.\n");
+    EXPECT_TRUE(o.out.empty()) << "--quiet keeps the warning only";
+    EXPECT_TRUE(Contains(AfterCheck(), Cmd({0x1D, 0x28, 0x45, 0x0A, 0x00, 0x03, 12, '0', '0', '0',
+                                            '0', '0', '1', '0', '1'})));
+    EXPECT_EQ(engine->memorySwitch(12), 5);
+
+    // show marks the same values.
+    auto shown = Run({"show", File("odd.sts")}, false);
+    ASSERT_EQ(shown.status, 0);
+    EXPECT_THAT(shown.out, HasSubstr("5 unknown (5)  <- no printer setting has this value"));
+    EXPECT_THAT(shown.out, HasSubstr("9 unknown (9)  <- no printer setting has this value"));
+    shown = Run({"show", "--json", File("odd.sts")}, false);
+    const auto j = nlohmann::json::parse(shown.out);
+    EXPECT_EQ(j["buyerSet"]["known"], false);
+    EXPECT_EQ(j["buyerSetIndex"]["known"], false);
+}
+
 TEST_F(StatusCli, StatusFilesThatAreNotFilesAreRefusedAtOnce) {
     tessaly::testing::FifoWatchdog fifo(File("pipe.sts"));
     ASSERT_TRUE(fifo.made());

@@ -185,6 +185,36 @@ TEST_F(StatusFiles, NamedPipesAndDevicesAreRefusedWithoutWaiting) {
                                                   "\": it is a device, not a file."));
 }
 
+TEST_F(StatusFiles, ValuesNoSettingHasAreNamedAndLoadedAsTheyAre) {
+    PrinterSettings odd;
+    odd.buyerSetIndex = 9;
+    SetSwitchValue(odd.msw12, 5);
+    ASSERT_TRUE(SaveStatus(Path("odd.sts"), odd, notifier));
+    PrinterSettings record;
+    ASSERT_TRUE(LoadStatus(Path("odd.sts"), record, view, notifier));
+    EXPECT_EQ(record, odd);
+    EXPECT_EQ(view.enabled & kSetButton, kSetButton) << "Set Status stays usable";
+    ASSERT_EQ(notifier.shown.size(), 1u);
+    EXPECT_EQ(notifier.shown[0].caption, "Information");
+    EXPECT_EQ(notifier.shown[0].text,
+              "The status file \"" + Path("odd.sts") +
+                  "\" holds values that no printer setting has:\n"
+                  "- buyer-set index 9 (the buyer-set list has entries 0 to 5)\n"
+                  "- memory switch 12 = 00000101 (value 5 names no buyer set: 0 STD, 1 KOR, 2 "
+                  "CHN, 3 JAP)\n"
+                  "Set Status writes them into the printer as they are.");
+
+    // Index 0 leaves the printer's switch 12 alone: its value is not written.
+    odd.buyerSetIndex = 0;
+    EXPECT_TRUE(UnknownSettingValues(odd).empty());
+    odd.buyerSetIndex = -1;
+    EXPECT_EQ(UnknownSettingValues(odd).size(), 2u);
+    odd.buyerSetIndex = 5;
+    EXPECT_THAT(UnknownSettingValues(odd), ElementsAre(::testing::StartsWith("memory switch 12")));
+    SetSwitchValue(odd.msw12, 3);
+    EXPECT_FALSE(UnknownValuesWarning("x.sts", odd));
+}
+
 TEST_F(StatusFiles, FailedSaveKeepsTheExistingFile) {
     // The target is a directory: the rename fails after the data was written.
     fs::create_directory(Path("taken.sts"));

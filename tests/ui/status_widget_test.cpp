@@ -6,11 +6,13 @@
 #include <QTemporaryDir>
 #include <filesystem>
 
+#include "fifo_watchdog.h"
 #include "operation_worker.h"
 #include "printer_status_dialog_view.h"
 #include "qt_notifier.h"
 #include "r3_engine.h"
 #include "simulated_port.h"
+#include "status_file.h"
 #include "status_page_views.h"
 #include "widget_helpers.h"
 
@@ -248,6 +250,40 @@ TEST_F(StatusWindowTest, SavesAndLoadsStatusFilesThroughTheFileDialogs) {
     EXPECT_TRUE(view->button(kSaveButton)->isEnabled());
     EXPECT_EQ(settingPage()->buyerSetList()->currentText(), "STD");
     EXPECT_TRUE(memoryPage()->label(0)->isEnabled());
+}
+
+TEST_F(StatusWindowTest, LoadStatusRefusesANamedPipeAndNamesUnknownValues) {
+    Open();
+    QTemporaryDir dir;
+    tessaly::testing::FifoWatchdog fifo(dir.filePath("pipe.sts").toStdString());
+    ASSERT_TRUE(fifo.made());
+    PrinterSettings odd;
+    odd.buyerSetIndex = 7;
+    const QString oddPath = dir.filePath("odd.sts");
+    ASSERT_EQ(WriteStatusFile(oddPath.toStdString(), odd), StatusFileResult::Ok);
+    for (const QString& path : {QString::fromStdString(fifo.path()), oddPath}) {
+        WhenModal<QFileDialog>([&](QFileDialog& d) {
+            d.selectFile(path);
+            static_cast<QDialog&>(d).accept();
+        });
+        AnswerMessages(messages, 1);
+        QTest::mouseClick(view->button(kLoadButton), Qt::LeftButton);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !messages->empty(); }, 5000));
+        if (path == oddPath) break;
+        EXPECT_EQ((*messages)[0].text, "Can't load the status from \"" + path +
+                                           "\": it is a named pipe (FIFO), not a file.");
+        // The pipe loaded nothing: Set Status stays locked.
+        EXPECT_FALSE(view->button(kSetButton)->isEnabled());
+        messages->clear();
+    }
+    EXPECT_FALSE(fifo.Blocked()) << "the window waited for a writer to the named pipe";
+    ASSERT_EQ(messages->size(), 1u);
+    EXPECT_EQ((*messages)[0].title, "Information");
+    EXPECT_TRUE(
+        (*messages)[0].text.contains("- buyer-set index 7 (the buyer-set list has entries "
+                                     "0 to 5)"));
+    // The file is loaded as it is and can be written.
+    EXPECT_TRUE(view->button(kSetButton)->isEnabled());
 }
 
 TEST_F(StatusWindowTest, ExitDuringGetStatusClosesWhenTheExchangeHasEnded) {

@@ -13,12 +13,6 @@
 namespace tessaly::cli {
 namespace {
 
-std::string BitsText(const SwitchBits& bits) {
-    std::string text;
-    for (int k = 8; k >= 1; --k) text += BitSet(bits, k) ? '1' : '0';
-    return text;
-}
-
 std::string ListText(const char* entry, int index) {
     return entry ? std::string(entry) : fmt::format("unknown ({})", index);
 }
@@ -37,6 +31,11 @@ const char* BuyerValueName(int value) {
         default:
             return nullptr;
     }
+}
+
+// Marks a value that no printer setting has (a status file from another tool).
+std::string Marked(std::string text, bool known) {
+    return known ? text : text + "  <- no printer setting has this value";
 }
 
 constexpr std::array<const char*, 7> kSwitchNames{"msw1",  "msw2",  "msw8", "msw9",
@@ -68,11 +67,14 @@ std::string StatusTable(const PrinterSettings& s, const PrinterIdentity* identit
         fmt::format("{} {}{}", codePage, ListText(ListEntry(kCodePageNames, codePage), codePage),
                     IsNationalBuyerValue(buyer) ? " (not applied: national buyer set)" : ""));
     row("Buyer Set (switch 12)",
-        fmt::format("{} {}", buyer, ListText(BuyerValueName(buyer), buyer)));
+        Marked(fmt::format("{} {}", buyer, ListText(BuyerValueName(buyer), buyer)),
+               IsKnownBuyerValue(buyer)));
     if (fromFile) {
         row("Buyer-set list entry",
-            fmt::format("{} {}", s.buyerSetIndex,
-                        ListText(ListEntry(kBuyerSetNames, s.buyerSetIndex), s.buyerSetIndex)));
+            Marked(
+                fmt::format("{} {}", s.buyerSetIndex,
+                            ListText(ListEntry(kBuyerSetNames, s.buyerSetIndex), s.buyerSetIndex)),
+                IsKnownBuyerSetIndex(s.buyerSetIndex)));
     }
     if (serial) {
         auto text = [](const char* entry) { return entry ? std::string(entry) : "unknown"; };
@@ -84,7 +86,7 @@ std::string StatusTable(const PrinterSettings& s, const PrinterIdentity* identit
     std::string bits;
     for (std::size_t i = 0; i < kRecordSwitches.size(); ++i) {
         bits += fmt::format("{}{}={}", i ? " " : "", kSwitchNames[i],
-                            BitsText(*SwitchByNumber(s, kRecordSwitches[i])));
+                            SwitchBitsText(*SwitchByNumber(s, kRecordSwitches[i])));
     }
     row("Switch bits (8..1)", bits);
     return out;
@@ -113,7 +115,7 @@ std::string StatusJson(const PrinterSettings& s, const PrinterIdentity* identity
     for (std::size_t i = 0; i < kRecordSwitches.size(); ++i) {
         const SwitchBits& bits = *SwitchByNumber(s, kRecordSwitches[i]);
         raw[kSwitchNames[i]] = {
-            {"value", SwitchValue(bits)}, {"bits", BitsText(bits)}, {"elements", bits}};
+            {"value", SwitchValue(bits)}, {"bits", SwitchBitsText(bits)}, {"elements", bits}};
     }
     j["switches"] = raw;
     const int buyer = BuyerValue(s.msw12);
@@ -123,11 +125,14 @@ std::string StatusJson(const PrinterSettings& s, const PrinterIdentity* identity
                             {"name", codePageName ? json(codePageName) : json(nullptr)},
                             {"applies", !IsNationalBuyerValue(buyer)}};
     const char* buyerName = BuyerValueName(buyer);
-    j["buyerSet"] = {{"value", buyer}, {"name", buyerName ? json(buyerName) : json(nullptr)}};
+    j["buyerSet"] = {{"value", buyer},
+                     {"name", buyerName ? json(buyerName) : json(nullptr)},
+                     {"known", IsKnownBuyerValue(buyer)}};
     if (fromFile) {
         const char* entry = ListEntry(kBuyerSetNames, s.buyerSetIndex);
         j["buyerSetIndex"] = {{"index", s.buyerSetIndex},
-                              {"entry", entry ? json(entry) : json(nullptr)}};
+                              {"entry", entry ? json(entry) : json(nullptr)},
+                              {"known", IsKnownBuyerSetIndex(s.buyerSetIndex)}};
     }
     if (serial) {
         auto text = [](const char* entry) { return entry ? json(entry) : json(nullptr); };

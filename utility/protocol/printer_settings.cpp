@@ -80,6 +80,12 @@ void SetSwitchValue(SwitchBits& bits, std::uint8_t value) {
     for (int k = 1; k <= 8; ++k) bits[static_cast<std::size_t>(k)] = (value >> (k - 1)) & 1;
 }
 
+std::string SwitchBitsText(const SwitchBits& bits) {
+    std::string text;
+    for (int k = 8; k >= 1; --k) text += BitSet(bits, k) ? '1' : '0';
+    return text;
+}
+
 int CodePageIndex(const SwitchBits& msw2) {
     int index = 0;
     for (std::size_t i = 0; i < kCodePageBits.size(); ++i) {

@@ -49,6 +49,8 @@ inline bool BitSet(const SwitchBits& bits, int k) {
 std::uint8_t SwitchValue(const SwitchBits& bits);
 // Sets bits 1..8 from an 8-bit number; element 0 is kept.
 void SetSwitchValue(SwitchBits& bits, std::uint8_t value);
+// Bits 8 down to 1 as '1' (set) and '0' characters, as "00000101".
+std::string SwitchBitsText(const SwitchBits& bits);
 
 // Default code page held in memory switch 2 bits 3..8. Bit 4 is the least
 // significant and bit 3 the most significant: bit4*1 + bit5*2 + bit6*4 + bit7*8 +

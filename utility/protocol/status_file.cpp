@@ -173,6 +173,42 @@ bool SaveStatus(const std::string& path, const PrinterSettings& settings, Notifi
     return false;
 }
 
+bool IsKnownBuyerSetIndex(int index) {
+    return index >= 0 && index < static_cast<int>(kBuyerSetNames.size());
+}
+
+bool IsKnownBuyerValue(int value) {
+    return value >= 0 && value <= 3;  // STD, KOR, CHN, JAP
+}
+
+std::vector<std::string> UnknownSettingValues(const PrinterSettings& settings) {
+    std::vector<std::string> lines;
+    if (!IsKnownBuyerSetIndex(settings.buyerSetIndex)) {
+        lines.push_back(fmt::format("buyer-set index {} (the buyer-set list has entries 0 to 5)",
+                                    settings.buyerSetIndex));
+    }
+    const int buyer = BuyerValue(settings.msw12);
+    if (settings.buyerSetIndex != 0 && !IsKnownBuyerValue(buyer)) {
+        lines.push_back(fmt::format(
+            "memory switch 12 = {} (value {} names no buyer set: 0 STD, 1 KOR, 2 CHN, 3 JAP)",
+            SwitchBitsText(settings.msw12), buyer));
+    }
+    return lines;
+}
+
+std::optional<Message> UnknownValuesWarning(const std::string& path,
+                                            const PrinterSettings& settings) {
+    const std::vector<std::string> lines = UnknownSettingValues(settings);
+    if (lines.empty()) return std::nullopt;
+    std::string text =
+        fmt::format("The status file \"{}\" holds values that no printer setting has:", path);
+    for (const std::string& line : lines) text += "\n- " + line;
+    text += "\nSet Status writes them into the printer as they are.";
+    // Captioned as information, but marked for attention: on the command line
+    // it goes to standard error and is kept by --quiet.
+    return Message{text, "Information", MessageIcon::Exclamation};
+}
+
 bool LoadStatus(const std::string& path, PrinterSettings& settings, StatusView& view,
                 Notifier& notifier) {
     if (!HasStatusFileName(path)) {
@@ -189,6 +225,7 @@ bool LoadStatus(const std::string& path, PrinterSettings& settings, StatusView& 
     view.refreshPages(true);
     view.selectBuyerSet(settings.buyerSetIndex);
     view.repaint();
+    if (const auto warning = UnknownValuesWarning(path, settings)) notifier.notify(*warning);
     return true;
 }
 

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "notifier.h"
 #include "printer_settings.h"
@@ -31,9 +33,25 @@ StatusFileResult WriteStatusFile(const std::string& path, const PrinterSettings&
 // only when that fails.
 bool SaveStatus(const std::string& path, const PrinterSettings& settings, Notifier& notifier);
 
+// Values a status file may hold that no printer setting has: a buyer-set index
+// outside the list (0 to 5), and a switch 12 pattern that names no buyer set.
+bool IsKnownBuyerSetIndex(int index);
+bool IsKnownBuyerValue(int value);
+
+// The record's unknown values that Set Status would write, one line each: the
+// buyer-set index, and switch 12 unless the index is 0 (which leaves the
+// printer's switch 12 alone). Empty when there are none.
+std::vector<std::string> UnknownSettingValues(const PrinterSettings& settings);
+
+// Said after a status file with such values was loaded, before anything is
+// written; Set Status still writes them as they are.
+std::optional<Message> UnknownValuesWarning(const std::string& path,
+                                            const PrinterSettings& settings);
+
 // Load Status after the file has been chosen: checks the name, reads the record
 // and shows it (Set Status and Save Status become usable, the buyer-set list
-// selects the loaded index). The identity and serial conditions are untouched.
+// selects the loaded index), then warns of values no printer setting has. The
+// identity and serial conditions are untouched.
 bool LoadStatus(const std::string& path, PrinterSettings& settings, StatusView& view,
                 Notifier& notifier);
 
