@@ -353,9 +353,13 @@ int RealPorts(const std::string& exe, const std::string& portName, const std::st
           portName + " is chosen");
     PostItemClick(main, 1001);
     const auto box = WaitMessageBox(pid, "Information", 20000);
-    Check(box.text == "Can't open port and Printer is disconnected",
+    const std::string documented = "Can't open port and Printer is disconnected";
+    Check(box.text.rfind(documented, 0) == 0,
           "a line without DSR is refused: Can't open port and Printer is disconnected",
           Visible(box.text));
+    Check(box.text.rfind(documented + "\n\n", 0) == 0 &&
+              box.text.find("modem signals of " + portName) != std::string::npos,
+          "below the message, after a blank line, the port's own reason", Visible(box.text));
     Screenshot("19-serial-port-refused");
     Check(
         QueuePort(queue) == "FILE:",

@@ -110,6 +110,13 @@ run send 30 --virtual-printer send 1b 40 "1b 61 01" 0a
 check "send writes the parsed bytes" grep -q "Sent 6 bytes." <(out send)
 run badhex 30 --virtual-printer send 1b zz
 check "bad hexadecimal text is a usage error (2)" test "$(rc badhex)" = 2
+run sendfolder 30 --virtual-printer send-file 'C:\windows'
+check "send-file refuses a folder (3)" test "$(rc sendfolder)" = 3
+check "the refusal names the folder and what it is" \
+  grep -qF "Can't read the command file \"C:\windows\": it is a directory, not a file." <(err sendfolder)
+run sendcon 30 --virtual-printer send-file CON
+check "send-file refuses the console device at once (3)" test "$(rc sendcon)" = 3
+check "nothing was sent for a refused file" bash -c "! grep -q 'Printer is connected' '$work/sendcon.out'"
 
 run getstatus 60 --virtual-printer get-status --save 'C:\shop.sts'
 check "get-status reads the virtual printer" test "$(rc getstatus)" = 0
