@@ -1,5 +1,6 @@
-// A printer that answers with fuzzed bytes: Get Status and Set Status must end,
-// within a bounded number of reads, with a result and never crash.
+// A printer that answers with fuzzed bytes: the connection check, Get Status and
+// Set Status must end, within a bounded number of reads, with a result and never
+// crash; the check's explanation of what it saw stays short.
 //
 // Input: byte 0 picks the link (bit 0: USB) and the buyer-set list index for Set
 // Status (bits 1..3); the rest is what the printer sends, handed out in order to
@@ -10,6 +11,7 @@
 
 #include "clock.h"
 #include "concrete_port.h"
+#include "connection_check.h"
 #include "printer_port.h"
 #include "set_status.h"
 #include "status_query.h"
@@ -61,10 +63,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     PrinterPort port([&](PortType) { return std::make_unique<FuzzPort>(stream, clock); });
     PortSettings settings;
     settings.portName = (data[0] & 1) ? "R-3:/dev/usb/lp0" : "COM1";
-    if (!port.Setup(settings) || !port.Open(0)) return 0;
-
     FixedAnswerNotifier notifier{MessageAnswer::Ok};
     Session session{port, clock, notifier};
+
+    CheckReport report;
+    CheckCommunication(session, settings, (data[0] & 1) ? PortType::Usb : PortType::Serial, {},
+                       &report);
+    if (report.bytes.size() > 16 || report.message.details.size() > 400) __builtin_trap();
+
+    // The status exchanges get the rest of the printer's bytes on a port of their own.
+    if (!port.Setup(settings) || !port.Open(0)) return 0;
     NullProgress progress;
     SilentStatusView view;
     view.choice = {(data[0] >> 1) & 7, 0, 0};
