@@ -29,6 +29,7 @@ EXAMPLES
   tessaly-cli --port /dev/ttyS0 --baud 9600 --flow xonxoff self-test
   tessaly-cli --port R-3:/dev/usb/lp0 send 1b 40 "1b 61 01" 0a
   tessaly-cli --virtual-printer check
+  tessaly-cli --port /dev/ttyUSB0 check --json      # with what the check saw
   tessaly-cli --port /dev/ttyUSB0 get-status --save shop.sts
   tessaly-cli --port /dev/ttyUSB0 --yes set-status shop.sts
   tessaly-cli show shop.sts --json
