@@ -18,12 +18,18 @@ namespace tessaly::testing {
 // A CUPS daemon of the test's own, in a temporary folder, reached through
 // CUPS_SERVER like any client reaches its server. Serial, parallel and USB
 // backends are stubs, so queues on those devices can be created without hardware.
+// The journal of paused queues goes to a folder of its own too (XDG_STATE_HOME).
+// Other users may reach the daemon's socket, so that a test can run a program as
+// an unprivileged user against it.
 class PrivateCupsd {
   public:
     PrivateCupsd() {
         char pattern[] = "/tmp/cu.XXXXXX";  // socket paths must stay short
         dir_ = mkdtemp(pattern);
         namespace fs = std::filesystem;
+        fs::permissions(dir_, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                  fs::perms::others_read | fs::perms::others_exec);
+        setenv("XDG_STATE_HOME", (dir_ / "state-home").c_str(), 1);
         for (const char* sub : {"spool", "cache", "state", "tmp", "bin", "bin/backend", "ppd"})
             fs::create_directories(dir_ / sub);
         for (const auto& entry : fs::directory_iterator("/usr/lib/cups")) {
@@ -57,6 +63,7 @@ class PrivateCupsd {
 
         pid_ = fork();
         if (pid_ == 0) {
+            unsetenv("LD_PRELOAD");  // the daemon sees the real system, not umockdev's
             const std::string conf = d + "/cupsd.conf";
             const std::string files = d + "/cups-files.conf";
             execlp("cupsd", "cupsd", "-f", "-c", conf.c_str(), "-s", files.c_str(), nullptr);
@@ -80,6 +87,7 @@ class PrivateCupsd {
             }
         }
         unsetenv("CUPS_SERVER");
+        unsetenv("XDG_STATE_HOME");
         cupsSetServer(nullptr);
         std::error_code ec;
         std::filesystem::remove_all(dir_, ec);
@@ -89,6 +97,10 @@ class PrivateCupsd {
     PrivateCupsd& operator=(const PrivateCupsd&) = delete;
 
     std::string socket() const { return (dir_ / "cups.sock").string(); }
+    // Where programs started by the test keep their journal of paused queues.
+    std::filesystem::path journalFolder() const { return dir_ / "state-home/tessaly"; }
+    const std::filesystem::path& dir() const { return dir_; }
+    pid_t pid() const { return pid_; }
     // lpstat -r exits with 0 either way: only its text tells.
     bool Ready() const { return Output("lpstat -r") == "scheduler is running\n"; }
 
@@ -123,6 +135,12 @@ class PrivateCupsd {
     // Whether lpstat reports the queue as stopped ("disabled").
     static bool Paused(const std::string& name) {
         return Output("lpstat -p " + name).find("disabled") != std::string::npos;
+    }
+    // What lpstat says about the queue: its state and the reason it was stopped.
+    static std::string Status(const std::string& name) { return Output("lpstat -p " + name); }
+    // Stops a queue with a reason, as an administrator would.
+    static bool PauseQueue(const std::string& name, const std::string& reason) {
+        return Run("cupsdisable -r '" + reason + "' " + name) == 0;
     }
 
   private:

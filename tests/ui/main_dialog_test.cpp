@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "memory_journal.h"
 #include "r3_engine.h"
 #include "simulated_port.h"
 #include "ui_fakes.h"
@@ -30,16 +31,20 @@ struct MainDialogTest : ::testing::Test {
     HeldRunner heldRunner;
     OperationRunner* runner = &inlineRunner;
     FixedCatalog catalog;
-    std::vector<PrintQueue> queues{{"receipts", "serial:/dev/ttyS0?baud=19200", false},
-                                   {"office", "ipp://printserver/office", false}};
+    std::vector<PrintQueue> queues{{"receipts", "serial:/dev/ttyS0?baud=19200", false, ""},
+                                   {"office", "ipp://printserver/office", false, ""}};
     std::vector<std::string> queueLog;
+    std::vector<std::string> refuse;
+    tessaly::testing::MemoryJournal journal;
     std::unique_ptr<MainDialog> dialog;
 
     MainDialog& Open() {
         engine = std::make_unique<sim::R3Engine>(config);
+        auto memoryQueues = std::make_unique<MemoryQueues>(queues, queueLog);
+        memoryQueues->refuse = refuse;
         dialog = std::make_unique<MainDialog>(MainDialogDeps{
             clock, notifier, *runner, catalog, sim::MakeSimulatedPortFactory(*engine, clock),
-            std::make_unique<MemoryQueues>(queues, queueLog)});
+            std::move(memoryQueues), CheckLimits{}, &journal.journal});
         dialog->Initialize();
         return *dialog;
     }
@@ -273,6 +278,45 @@ TEST_F(MainDialogTest, DivertsTheQueuesOnThePortAndRestoresThemAfterClosingThePo
     EXPECT_THAT(queueLog, ElementsAre("pause receipts", "resume receipts"));
     d.Shutdown();
     EXPECT_EQ(queueLog.size(), 2u);
+}
+
+TEST_F(MainDialogTest, AQueueThatCannotBePausedIsNamedBeforeTheExchangeWhichStillRuns) {
+    refuse = {"receipts"};
+    auto& d = Open();
+    d.OnCheckCommunication();
+    ASSERT_FALSE(notifier.shown.empty());
+    const Message& warning = notifier.shown.front();
+    EXPECT_EQ(warning.caption, "Warning");
+    EXPECT_EQ(warning.icon, MessageIcon::Exclamation);
+    EXPECT_NE(warning.text.find("'receipts'"), std::string::npos) << warning.text;
+    EXPECT_NE(warning.text.find("Forbidden"), std::string::npos) << warning.text;
+    EXPECT_NE(warning.text.find("cupsdisable receipts"), std::string::npos) << warning.text;
+    EXPECT_TRUE(d.connected());
+    EXPECT_TRUE(queueLog.empty());
+    EXPECT_TRUE(journal.items.empty()) << "a refused pause leaves no record";
+}
+
+TEST_F(MainDialogTest, AtStartQueuesLeftPausedByAKilledRunAreGivenBackAndTheUserIsTold) {
+    // A run that ended without cleaning up (its process is gone) paused "receipts".
+    const ProcessIdentity gone{999999999, "never/0"};
+    tessaly::testing::MemoryJournal earlier(gone);
+    const std::string note = PortDiversion::PauseNote("/dev/ttyS0", gone.pid);
+    std::string error;
+    ASSERT_TRUE(
+        earlier.journal.Add("/dev/ttyS0", {"receipts", "", queues[0].deviceUri, note}, error));
+    journal.items = earlier.items;
+    queues[0].paused = true;
+    queues[0].stateMessage = note;
+
+    auto& d = Open();
+    d.RecoverQueues();
+    EXPECT_FALSE(d.busy());
+    EXPECT_FALSE(queues[0].paused);
+    EXPECT_TRUE(journal.items.empty());
+    ASSERT_EQ(notifier.shown.size(), 1u);
+    EXPECT_EQ(notifier.shown[0],
+              (Message{"Resumed queue receipts, left paused by an earlier run that did not finish.",
+                       "Information", MessageIcon::Information}));
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <functional>
 #include <optional>
 #include <string>
@@ -43,21 +44,30 @@ struct FixedCatalog final : PortCatalog {
 };
 
 // A print system whose queues live in memory; the log records pauses and resumes.
+// Queues named in `refuse` cannot be paused.
 struct MemoryQueues final : PrintQueues {
     std::vector<PrintQueue>* queues;
     std::vector<std::string>* log;
+    std::vector<std::string> refuse;
     MemoryQueues(std::vector<PrintQueue>& q, std::vector<std::string>& l) : queues(&q), log(&l) {}
     std::optional<std::vector<PrintQueue>> List() override { return *queues; }
-    bool Pause(const std::string& name) override { return Set(name, true); }
-    bool Resume(const std::string& name) override { return Set(name, false); }
-    bool Set(const std::string& name, bool paused) {
+    QueueChange Pause(const PrintQueue& queue, const std::string& note) override {
+        if (std::find(refuse.begin(), refuse.end(), queue.name) != refuse.end())
+            return {false, "Forbidden"};
+        return Set(queue.name, true, note);
+    }
+    QueueChange Resume(const std::string& name, const std::string&) override {
+        return Set(name, false, {});
+    }
+    QueueChange Set(const std::string& name, bool paused, const std::string& note) {
         for (auto& q : *queues)
             if (q.name == name) {
                 q.paused = paused;
+                q.stateMessage = note;
                 log->push_back((paused ? "pause " : "resume ") + name);
-                return true;
+                return {true, {}};
             }
-        return false;
+        return {false, "no such queue"};
     }
 };
 

@@ -16,6 +16,7 @@
 #include "fifo_watchdog.h"
 #include "group_frame.h"
 #include "main_dialog_view.h"
+#include "memory_journal.h"
 #include "operation_worker.h"
 #include "printer_status_dialog_view.h"
 #include "qt_notifier.h"
@@ -45,6 +46,7 @@ struct MainWindowTest : ::testing::Test {
     ui::testing::FixedCatalog catalog;
     std::vector<PrintQueue> queues;
     std::vector<std::string> queueLog;
+    tessaly::testing::MemoryJournal journal;
     OperationWorker worker;
     QtNotifier notifier;
     std::unique_ptr<MainDialog> logic;
@@ -57,7 +59,8 @@ struct MainWindowTest : ::testing::Test {
         logic = std::make_unique<MainDialog>(
             MainDialogDeps{SystemClock::instance(), notifier, worker, catalog,
                            sim::MakeSimulatedPortFactory(*engine, SystemClock::instance()),
-                           std::make_unique<ui::testing::MemoryQueues>(queues, queueLog)});
+                           std::make_unique<ui::testing::MemoryQueues>(queues, queueLog),
+                           CheckLimits{}, &journal.journal});
         logic->Initialize();
         view = std::make_unique<MainDialogView>(*logic, worker, notifier);
         view->show();
@@ -179,7 +182,7 @@ TEST_F(MainWindowTest, UsbWithoutAPrinterFallsBackToSerial) {
 }
 
 TEST_F(MainWindowTest, ClosingDuringTheSelfTestWaitsForItsEnd) {
-    queues = {{"receipts", "serial:/dev/ttyS0", false}};
+    queues = {{"receipts", "serial:/dev/ttyS0", false, ""}};
     Open();
     Check();
     const auto& c = view->controls();

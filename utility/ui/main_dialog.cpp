@@ -21,6 +21,13 @@ bool ValidIndex(const std::vector<std::string>& entries, int index) {
     return index >= 0 && static_cast<std::size_t>(index) < entries.size();
 }
 
+// One message box for several findings: a blank line between them.
+std::string Paragraphs(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const std::string& line : lines) text += (text.empty() ? "" : "\n\n") + line;
+    return text;
+}
+
 }  // namespace
 
 const std::vector<std::string> MainDialog::kModels{"Vantreel R-3"};
@@ -42,7 +49,8 @@ const Message MainDialog::kNoUsbPrinter{
 MainDialog::MainDialog(MainDialogDeps deps)
     : deps_(std::move(deps)),
       port_(deps_.portFactory ? PortFactory(deps_.portFactory) : PortFactory(MakePlatformPort)),
-      diversion_(deps_.printQueues ? std::move(deps_.printQueues) : MakePlatformPrintQueues()) {}
+      diversion_(deps_.printQueues ? std::move(deps_.printQueues) : MakePlatformPrintQueues(),
+                 deps_.journal ? *deps_.journal : DiversionJournal::ForThisProcess()) {}
 
 MainDialog::~MainDialog() {
     Shutdown();
@@ -174,10 +182,14 @@ void MainDialog::OnCheckCommunication() {
     auto result = std::make_shared<CheckResult>(CheckResult::SetupFailed);
     deps_.runner.Run(
         [this, settings, type, result] {
-            // The Linux counterpart of the "COM"/"LPT" rule: every serial or
-            // parallel port name diverts the print queues on that port.
-            const auto choice = ChoosePort(settings.portName);
-            if (choice && choice->type != PortType::Usb) diversion_.Divert(settings.portName);
+            // Every port name that the print system can print to too diverts the
+            // queues on it: the "COM"/"LPT" names, Linux device paths and USB
+            // printers. A queue left printing there is named before the exchange.
+            ReportRecovery(diversion_.RecoverAbandoned());
+            const DiversionReport diverted = diversion_.Divert(settings.portName);
+            if (!diverted.refused.empty())
+                deps_.notifier.notify(
+                    Message{Paragraphs(diverted.refused), "Warning", MessageIcon::Exclamation});
             Session session{port_, deps_.clock, deps_.notifier};
             *result = CheckCommunication(session, settings, type, deps_.checkLimits);
         },
@@ -205,6 +217,23 @@ void MainDialog::OnSelfTest() {
             buttons_.runManager = buttons_.commandEditor = connected_;
             Finish();
         });
+}
+
+void MainDialog::RecoverQueues() {
+    if (busy_) return;
+    busy_ = true;
+    deps_.runner.Run([this] { ReportRecovery(diversion_.RecoverAbandoned()); },
+                     [this] { Finish(); });
+}
+
+void MainDialog::ReportRecovery(const RecoveryReport& report) {
+    if (!report.givenBack.empty())
+        deps_.notifier.notify(
+            Message{Paragraphs(report.givenBack), "Information", MessageIcon::Information});
+    std::vector<std::string> warnings = report.warnings;
+    warnings.insert(warnings.end(), report.problems.begin(), report.problems.end());
+    if (!warnings.empty())
+        deps_.notifier.notify(Message{Paragraphs(warnings), "Warning", MessageIcon::Exclamation});
 }
 
 void MainDialog::Finish() {

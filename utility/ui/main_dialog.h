@@ -16,8 +16,8 @@
 
 namespace tessaly::ui {
 
-// What the main dialog works with. The port factory and the print system default
-// to the platform's when left empty.
+// What the main dialog works with. The port factory, the print system and the
+// journal of paused queues default to the platform's when left empty.
 struct MainDialogDeps {
     Clock& clock;
     Notifier& notifier;
@@ -26,6 +26,7 @@ struct MainDialogDeps {
     PortFactory portFactory;
     std::unique_ptr<PrintQueues> printQueues;
     CheckLimits checkLimits{};
+    DiversionJournal* journal = nullptr;
 };
 
 // The main connection dialog without a toolkit: interface type, port and line
@@ -67,6 +68,9 @@ class MainDialog {
     MainDialog& operator=(const MainDialog&) = delete;
 
     void Initialize();
+    // Gives back the print queues that earlier runs which did not finish left
+    // paused, and tells the user which (an operation: it runs on the runner).
+    void RecoverQueues();
 
     // Handlers.
     void OnInterfaceClicked(int interfaceType);
@@ -126,6 +130,7 @@ class MainDialog {
     void Disconnect();
     void DisconnectIfConnected();
     void Finish();
+    void ReportRecovery(const RecoveryReport& report);
 
     MainDialogDeps deps_;
     PrinterPort port_;

@@ -138,6 +138,8 @@ int main(int argc, char* argv[]) {
         logic.Initialize();
         MainDialogView view(logic, worker, notifier);
         notifier.setParentWindow(&view);
+        // Queues that a run which did not finish left paused are given back first.
+        logic.RecoverQueues();
 
         UiScript script;
         if (parser.isSet(screenshotOption)) {
