@@ -6,12 +6,14 @@
 #include <atomic>
 #include <thread>
 
+#include "private_cupsd.h"
 #include "program.h"
 #include "r3_engine.h"
 
 namespace tessaly {
 namespace {
 
+using testing::PrivateCupsd;
 using testing::Program;
 using testing::Testbed;
 
@@ -120,6 +122,38 @@ TEST_F(CliOnUsb, AnUnplugAndReplugInTheMiddleOfASessionIsSurvived) {
     EXPECT_TRUE(printer.replugged);
     EXPECT_EQ(o.status, 0) << o.out << o.err;
     EXPECT_EQ(printer.Tail(3), "AB\n");
+}
+
+// The print system's usb back end can take the printer away in the middle of an
+// exchange: its queues are paused while the printer is in use.
+TEST_F(CliOnUsb, TheQueuesOfThisPrinterArePausedDuringAUsbExchangeAndActiveAfterwards) {
+    PrivateCupsd cupsd;
+    ASSERT_TRUE(cupsd.Ready()) << "the private cupsd did not start";
+    ASSERT_TRUE(PrivateCupsd::AddQueue("r3", "usb://Vantreel/R-3?serial=SN123"));
+    ASSERT_TRUE(PrivateCupsd::AddQueue("node", "parallel:/dev/usb/lp0"));
+    ASSERT_TRUE(PrivateCupsd::AddQueue("another", "usb://Other/Printer?serial=OTHER1"));
+
+    // Nobody answers on the node: the connection check waits for its replies.
+    Program silent(TESSALY_CLI, {"--port", "R-3:/dev/usb/lp0", "check"});
+    ASSERT_TRUE(silent.started());
+    bool seenPaused = false;
+    for (int i = 0; i < 100 && !seenPaused; ++i) {
+        seenPaused = PrivateCupsd::Paused("r3") && PrivateCupsd::Paused("node");
+        if (!seenPaused) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    EXPECT_FALSE(PrivateCupsd::Paused("another"));
+    const auto failed = silent.Wait(30000);
+    EXPECT_TRUE(seenPaused) << failed.err;
+    EXPECT_NE(failed.status, 0);
+    EXPECT_FALSE(PrivateCupsd::Paused("r3"));
+    EXPECT_FALSE(PrivateCupsd::Paused("node"));
+
+    UsbPrinterServer printer(bed, bed.DeviceFd("/dev/usb/lp0"), false);
+    const auto sent = Run({"--port", "R-3:/dev/usb/lp0", "send", "41 42 0a"});
+    EXPECT_EQ(sent.status, 0) << sent.err;
+    EXPECT_EQ(printer.Tail(3), "AB\n");
+    for (const char* queue : {"r3", "node", "another"})
+        EXPECT_FALSE(PrivateCupsd::Paused(queue)) << queue;
 }
 
 }  // namespace

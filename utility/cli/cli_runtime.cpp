@@ -57,8 +57,21 @@ Runtime::Runtime() : clock_(SystemClock::instance()), notifier_(options) {}
 
 Runtime::~Runtime() {
     port_.Close();
-    diversion_.Restore();
+    for (const std::string& problem : diversion_.Restore())
+        fmt::print(stderr, "Warning: {}\n", problem);
     virtualPrinter_.reset();
+}
+
+bool Runtime::RecoverQueues(bool reportUnreachable) {
+    const RecoveryReport report = diversion_.RecoverAbandoned();
+    for (const std::string& line : report.givenBack) fmt::print(stderr, "{}\n", line);
+    for (const std::string& line : report.problems) fmt::print(stderr, "Warning: {}\n", line);
+    for (const std::string& line : report.warnings) fmt::print(stderr, "Warning: {}\n", line);
+    if (report.unreachable && reportUnreachable)
+        fmt::print(stderr,
+                   "Warning: the print system does not answer, so the print queues that "
+                   "earlier runs left paused cannot be given back now. Try again once it runs.\n");
+    return report.warnings.empty() && !report.unreachable;
 }
 
 void Runtime::Print(const std::string& line) const {
@@ -99,11 +112,22 @@ int Runtime::Connect() {
     }
     const auto choice = ChoosePort(settings.portName);
     interfaceType_ = choice ? choice->type : PortType::Serial;
-    // Keep the print system off a serial or parallel port while we use it; the queues
-    // are resumed when the runtime ends, and on exit() or a signal too.
-    if (!options.virtualPrinter && interfaceType_ != PortType::Usb) {
+    // Keep the print system off the port while we use it; the queues are resumed
+    // when the runtime ends, and on exit() or a signal too. What earlier runs that
+    // did not finish left paused is given back first.
+    if (!options.virtualPrinter) {
         InstallDiversionSafetyNet();
-        diversion_.Divert(settings.portName);
+        RecoverQueues(false);
+        const DiversionReport diverted = diversion_.Divert(settings.portName);
+        for (const std::string& refusal : diverted.refused)
+            fmt::print(stderr, "Warning: {}\n", refusal);
+        if (!diverted.refused.empty() && options.requireDiversion) {
+            fmt::print(stderr,
+                       "Stopped before opening {}: --require-diversion was given and not every "
+                       "print queue on it could be kept off. Nothing was sent to the printer.\n",
+                       settings.portName);
+            return kFileOrPort;
+        }
     }
     Session s = session();
     lastCheck_.emplace();

@@ -29,6 +29,7 @@ struct GlobalOptions {
     bool virtualPrinter = false;
     bool yes = false;
     bool quiet = false;
+    bool requireDiversion = false;
 };
 
 // Prints messages: information on standard output, warnings on standard error.
@@ -64,7 +65,11 @@ class Runtime {
     PortType interfaceType() const { return interfaceType_; }
     // What the last connection check saw; none when no check ran.
     const std::optional<CheckReport>& lastCheck() const { return lastCheck_; }
+    PortDiversion& diversion() { return diversion_; }
     void Print(const std::string& line) const;
+    // Gives back the print queues that earlier runs left paused, and says so.
+    // Returns false when some could not be given back.
+    bool RecoverQueues(bool reportUnreachable);
 
   private:
     struct VirtualPrinter;
@@ -83,6 +88,7 @@ class Runtime {
 using CommandGroup = std::function<void(CLI::App& app, Runtime& runtime, int& exitStatus)>;
 
 void AddCoreCommands(CLI::App& app, Runtime& runtime, int& exitStatus);
+void AddQueueCommands(CLI::App& app, Runtime& runtime, int& exitStatus);
 
 int RunCli(int argc, char** argv);
 

@@ -21,7 +21,15 @@ EXIT STATUS
   0  success
   1  the printer refused or failed (wrong model or name, short write, ...)
   2  usage error (unknown option, bad hexadecimal text, no port)
-  3  file or port error (port missing, busy, no permission, unreadable file)
+  3  file or port error (port missing, busy, no permission, unreadable file;
+     with --require-diversion, a print queue on the port could not be paused)
+
+PRINT QUEUES
+  While a command uses a port, the local print queues that print to it are
+  paused, and given back when it ends. A queue that cannot be paused is named
+  in a warning; --require-diversion stops instead. What a run that did not
+  finish (killed, crashed, power cut) left paused is given back by the next
+  run, or by 'tessaly-cli queues --restore'.
 
 EXAMPLES
   tessaly-cli ports
@@ -33,6 +41,7 @@ EXAMPLES
   tessaly-cli --port /dev/ttyUSB0 get-status --save shop.sts
   tessaly-cli --port /dev/ttyUSB0 --yes set-status shop.sts
   tessaly-cli show shop.sts --json
+  tessaly-cli --port /dev/ttyS0 queues
 
 FILES
   *.bin  command files for send-file: raw printer bytes in a regular file of at
@@ -40,6 +49,8 @@ FILES
   /dev/ttyS*, /dev/ttyUSB*, /dev/lp*, /dev/usb/lp*  printer ports; access needs
   membership of the 'dialout' (serial) or 'lp' (parallel) group, or the udev
   rule installed with this program (USB).
+  $XDG_STATE_HOME/tessaly/*.journal (~/.local/state/tessaly; /run/tessaly for
+  root)  what this program paused, so that it can be given back after a crash.
 )";
 
 }  // namespace
@@ -73,10 +84,14 @@ int RunCli(int argc, char** argv) {
                  "Start the built-in virtual R-3 on a pseudo-terminal and use it as the port");
     app.add_flag("--yes", o.yes, "Answer yes to every question (for scripts)");
     app.add_flag("-q,--quiet", o.quiet, "Print only warnings and errors");
+    app.add_flag("--require-diversion", o.requireDiversion,
+                 "Stop (exit status 3) before using a port whose print queues could not all "
+                 "be paused");
 
     int exitStatus = kOk;
     AddCoreCommands(app, rt, exitStatus);
     AddStatusCommands(app, rt, exitStatus);
+    AddQueueCommands(app, rt, exitStatus);
 
     try {
         app.parse(argc, argv);
