@@ -46,6 +46,7 @@ struct MainWindowTest : ::testing::Test {
     ui::testing::FixedCatalog catalog;
     std::vector<PrintQueue> queues;
     std::vector<std::string> queueLog;
+    std::vector<std::string> refuse;
     tessaly::testing::MemoryJournal journal;
     OperationWorker worker;
     QtNotifier notifier;
@@ -56,11 +57,12 @@ struct MainWindowTest : ::testing::Test {
 
     void Open() {
         engine = std::make_unique<sim::R3Engine>(config);
+        auto memoryQueues = std::make_unique<ui::testing::MemoryQueues>(queues, queueLog);
+        memoryQueues->refuse = refuse;
         logic = std::make_unique<MainDialog>(
             MainDialogDeps{SystemClock::instance(), notifier, worker, catalog,
                            sim::MakeSimulatedPortFactory(*engine, SystemClock::instance()),
-                           std::make_unique<ui::testing::MemoryQueues>(queues, queueLog),
-                           CheckLimits{}, &journal.journal});
+                           std::move(memoryQueues), CheckLimits{}, &journal.journal});
         logic->Initialize();
         view = std::make_unique<MainDialogView>(*logic, worker, notifier);
         view->show();
@@ -198,6 +200,19 @@ TEST_F(MainWindowTest, ClosingDuringTheSelfTestWaitsForItsEnd) {
     EXPECT_EQ(engine->selfTestCount(), 1);
     EXPECT_FALSE(logic->port().IsOpen());
     EXPECT_THAT(queueLog, ElementsAre("pause receipts", "resume receipts"));
+}
+
+TEST_F(MainWindowTest, AQueueThatCannotBePausedIsShownBeforeTheConnectionCheck) {
+    queues = {{"receipts", "serial:/dev/ttyS0", false, ""}};
+    refuse = {"receipts"};
+    Open();
+    Check(2);
+    ASSERT_EQ(messages->size(), 2u);
+    EXPECT_EQ((*messages)[0].title, "Warning");
+    EXPECT_EQ((*messages)[0].icon, QMessageBox::Warning);
+    EXPECT_TRUE((*messages)[0].text.contains("'receipts'")) << (*messages)[0].text.toStdString();
+    EXPECT_EQ((*messages)[1].text, "Printer is connected.");
+    EXPECT_TRUE(logic->connected());
 }
 
 TEST_F(MainWindowTest, RunManagerLendsTheOpenPortToTheStatusDialog) {

@@ -62,16 +62,19 @@ Runtime::~Runtime() {
     virtualPrinter_.reset();
 }
 
-bool Runtime::RecoverQueues(bool reportUnreachable) {
+bool Runtime::RecoverQueues(bool explicitly) {
     const RecoveryReport report = diversion_.RecoverAbandoned();
     for (const std::string& line : report.givenBack) fmt::print(stderr, "{}\n", line);
     for (const std::string& line : report.problems) fmt::print(stderr, "Warning: {}\n", line);
     for (const std::string& line : report.warnings) fmt::print(stderr, "Warning: {}\n", line);
-    if (report.unreachable && reportUnreachable)
+    const bool ok = report.warnings.empty() && !report.unreachable;
+    if (!explicitly) return ok;
+    if (report.unreachable)
         fmt::print(stderr,
                    "Warning: the print system does not answer, so the print queues that "
                    "earlier runs left paused cannot be given back now. Try again once it runs.\n");
-    return report.warnings.empty() && !report.unreachable;
+    if (ok && report.givenBack.empty()) Print("No print queue waits to be given back.");
+    return ok;
 }
 
 void Runtime::Print(const std::string& line) const {

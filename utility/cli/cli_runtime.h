@@ -68,8 +68,9 @@ class Runtime {
     PortDiversion& diversion() { return diversion_; }
     void Print(const std::string& line) const;
     // Gives back the print queues that earlier runs left paused, and says so.
-    // Returns false when some could not be given back.
-    bool RecoverQueues(bool reportUnreachable);
+    // Returns false when some could not be given back. `explicitly`: asked for by
+    // the user, who is told about nothing to do and an unreachable print system too.
+    bool RecoverQueues(bool explicitly);
 
   private:
     struct VirtualPrinter;

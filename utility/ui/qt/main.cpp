@@ -138,8 +138,9 @@ int main(int argc, char* argv[]) {
         logic.Initialize();
         MainDialogView view(logic, worker, notifier);
         notifier.setParentWindow(&view);
-        // Queues that a run which did not finish left paused are given back first.
-        logic.RecoverQueues();
+        // Queues that a run which did not finish left paused are given back first
+        // (not on the unattended tour, which expects its own windows only).
+        if (!parser.isSet(screenshotOption)) logic.RecoverQueues();
 
         UiScript script;
         if (parser.isSet(screenshotOption)) {
