@@ -24,6 +24,8 @@
 #include "pipe_printer.h"
 #include "port_diversion.h"
 #include "printer_port.h"
+#include "process_identity.h"
+#include "registry_journal_store.h"
 #include "serial_port.h"
 #include "session.h"
 #include "setupdi_usb.h"
@@ -457,6 +459,98 @@ void Diversion() {
     Check(QueuePorts() == original, "a diversion that ends restores what it moved");
 }
 
+// The text of a registry value under the user's journal key; empty when absent.
+std::string JournalValue(const std::string& name) {
+    char text[4096] = "";
+    DWORD size = sizeof text;
+    if (RegGetValueA(HKEY_CURRENT_USER, RegistryJournalStore::kKey, name.c_str(), RRF_RT_REG_SZ,
+                     nullptr, text, &size) != ERROR_SUCCESS)
+        return {};
+    return text;
+}
+
+// The identity of a process that has ended.
+ProcessIdentity EndedProcess() {
+    STARTUPINFOA startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    char command[] = "cmd.exe /c exit 0";
+    if (!CreateProcessA(nullptr, command, nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                        nullptr, &startup, &info))
+        return {0, ""};
+    WaitForSingleObject(info.hProcess, 10000);
+    const long long pid = info.dwProcessId;
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+    return {pid, "1"};
+}
+
+void Journal() {
+    const ProcessIdentity self = ThisProcess();
+    Check(StillRunning(self) && !self.start.empty(), "this process is running, with a start time");
+    ProcessIdentity later = self;
+    later.start += "0";
+    Check(!StillRunning(later), "the same pid with another start time is another process");
+    const ProcessIdentity ended = EndedProcess();
+    Check(ended.pid != 0 && !StillRunning(ended), "a process that ended is gone");
+    Check(!MayRunOurProgram(self.pid), "the test program is none of the kit's programs");
+
+    const auto original = QueuePorts();
+    const std::string value = "COM1." + std::to_string(self.pid);
+    {
+        PortDiversion diversion;
+        diversion.Divert("COM1");
+        const std::string text = JournalValue(value);
+        Check(Contains(text, "R3 Receipt") && Contains(text, "\"former\": \"COM1\"") &&
+                  Contains(text, "COM1,COM2"),
+              "before the queues move, the user's registry records them and their ports");
+        diversion.Restore();
+        Check(JournalValue(value).empty(), "the record is removed once they are back");
+    }
+
+    // A run that was killed: "Other" left on FILE:, recorded against an ended process.
+    DiversionJournal killed(std::make_unique<RegistryJournalStore>(), EndedProcess());
+    std::string error;
+    Check(killed.Add("LPT1", {"Other", "", "LPT1:", "moved"}, error), "a record is written");
+    SpoolerPrintQueues spooler;
+    spooler.List();
+    Check(spooler.Pause({"Other", "LPT1:", false, ""}, "moved").done, "Other is moved to FILE:");
+    // And a record of a queue that somebody has put back on a port since.
+    Check(killed.Add("COM1", {"R3 Receipt", "", "COM9", "moved"}, error), "a second record");
+
+    PortDiversion next;
+    const RecoveryReport report = next.RecoverAbandoned();
+    Check(report.givenBack.size() == 1 &&
+              report.givenBack[0] ==
+                  "Moved queue Other back to LPT1:, left on FILE: by an earlier run that did "
+                  "not finish.",
+          "the next start moves the queue back and says so");
+    Check(QueuePorts() == original, "every queue is on its own port again");
+    Check(killed.Read().records.empty(), "the ended run's records are gone");
+
+    // A queue whose move is refused is named with the system's reason.
+    const QueueChange refused = spooler.Pause({"No Such Queue", "COM1", false, ""}, "moved");
+    Check(!refused.done && Contains(refused.error, "OpenPrinter failed"),
+          "a queue that cannot be moved says why: " + refused.error);
+
+    // Damaged values are reported and left alone.
+    HKEY key = nullptr;
+    RegCreateKeyExA(HKEY_CURRENT_USER, RegistryJournalStore::kKey, 0, nullptr, 0, KEY_SET_VALUE,
+                    nullptr, &key, nullptr);
+    const char garbage[] = "{\"format\": 7";
+    RegSetValueExA(key, "damaged.1", 0, REG_SZ, reinterpret_cast<const BYTE*>(garbage),
+                   sizeof garbage);
+    const DWORD number = 7;
+    RegSetValueExA(key, "number.1", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number),
+                   sizeof number);
+    const RecoveryReport damaged = next.RecoverAbandoned();
+    Check(damaged.problems.size() == 2 && damaged.givenBack.empty(),
+          "a damaged and a foreign value are reported and nothing is changed for them");
+    RegDeleteValueA(key, "damaged.1");
+    RegDeleteValueA(key, "number.1");
+    RegCloseKey(key);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -474,6 +568,7 @@ int main(int argc, char** argv) {
                          {"bounded I/O", BoundedIo},
                          {"USB discovery", UsbDiscovery},
                          {"USB port and device notices", UsbPortOverPipe},
-                         {"spooler diversion", Diversion}},
+                         {"spooler diversion", Diversion},
+                         {"diversion journal", Journal}},
                         filter);
 }

@@ -4,8 +4,17 @@
 #include <winspool.h>
 
 #include "port_diversion.h"
+#include "win32_system.h"
 
 namespace tessaly {
+namespace {
+
+std::string Failed(const char* call, DWORD code) {
+    return std::string(call) + " failed: " + SystemMessage(code) + " (error " +
+           std::to_string(code) + ")";
+}
+
+}  // namespace
 
 std::optional<std::vector<PrintQueue>> SpoolerPrintQueues::List() {
     passOk_ = true;
@@ -23,60 +32,81 @@ std::optional<std::vector<PrintQueue>> SpoolerPrintQueues::List() {
         PrintQueue queue;
         queue.name = info[i].pPrinterName != nullptr ? info[i].pPrinterName : "";
         queue.deviceUri = info[i].pPortName != nullptr ? info[i].pPortName : "";
+        queue.paused = queue.deviceUri == kParkingPort;
         if (!queue.name.empty()) queues.push_back(std::move(queue));
     }
     return queues;
 }
 
-bool SpoolerPrintQueues::ChangePort(const std::string& name, const std::string& port) {
+QueueChange SpoolerPrintQueues::ChangePort(const std::string& name, const std::string& port) {
     PRINTER_DEFAULTSA access{nullptr, nullptr, PRINTER_ALL_ACCESS};
     HANDLE printer = nullptr;
-    if (!OpenPrinterA(const_cast<char*>(name.c_str()), &printer, &access)) return false;
-    bool stored = false;
+    if (!OpenPrinterA(const_cast<char*>(name.c_str()), &printer, &access))
+        return {false, Failed("OpenPrinter", GetLastError())};
+    QueueChange change;
     DWORD needed = 0;
     if (!GetPrinterA(printer, 2, nullptr, 0, &needed) &&
-        GetLastError() != ERROR_INSUFFICIENT_BUFFER)
+        GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
         passOk_ = false;
-    if (passOk_) {
+        change.error = Failed("GetPrinter", GetLastError());
+    } else if (!passOk_) {
+        change.error = "a queue before it could not be read, so no further queue is changed now";
+    } else {
         std::vector<BYTE> record(needed, 0);
         auto* info = reinterpret_cast<PRINTER_INFO_2A*>(record.data());
         if (needed == 0 || !GetPrinterA(printer, 2, record.data(), needed, &needed)) {
             passOk_ = false;
+            change.error = Failed("GetPrinter", GetLastError());
         } else {
-            const std::string previous = info->pPortName != nullptr ? info->pPortName : "";
             std::string text = port;
             info->pPortName = text.data();
-            stored = SetPrinterA(printer, 2, record.data(), 0) != 0;
-            // The first port text a queue had is the one to put back.
-            if (stored && port == kParkingPort && !moved_.count(name)) moved_[name] = previous;
+            change.done = SetPrinterA(printer, 2, record.data(), 0) != 0;
+            if (!change.done) change.error = Failed("SetPrinter", GetLastError());
         }
     }
     ClosePrinter(printer);
-    return stored;
+    return change;
 }
 
-bool SpoolerPrintQueues::Pause(const std::string& name) {
-    return ChangePort(name, kParkingPort);
+QueueChange SpoolerPrintQueues::Pause(const PrintQueue& queue, const std::string&) {
+    return ChangePort(queue.name, kParkingPort);
 }
 
-bool SpoolerPrintQueues::Resume(const std::string& name) {
-    const auto it = moved_.find(name);
-    if (it == moved_.end()) return true;  // never moved: nothing to put back
-    passOk_ = true;
-    if (!ChangePort(name, it->second)) return false;
-    moved_.erase(name);
-    return true;
+QueueChange SpoolerPrintQueues::Resume(const std::string& name, const std::string& former) {
+    passOk_ = true;  // giving back is a pass of its own
+    return ChangePort(name, former);
+}
+
+bool SpoolerPrintQueues::StillPaused(const PrintQueue& queue, const std::string&) const {
+    return queue.deviceUri == kParkingPort;
+}
+
+std::string SpoolerPrintQueues::PauseAdvice(const std::string&) const {
+    return "Run Tessaly as an administrator, or set the queue's port to FILE: yourself "
+           "(printer properties, Ports) while you use the printer.";
+}
+
+std::string SpoolerPrintQueues::ResumeAdvice(const std::string& name,
+                                             const std::string& former) const {
+    return "Run Tessaly as an administrator, or set the port of the queue '" + name + "' back to " +
+           former + " yourself (printer properties, Ports).";
+}
+
+std::string SpoolerPrintQueues::GivenBack(const std::string& name,
+                                          const std::string& former) const {
+    return "Moved queue " + name + " back to " + former +
+           ", left on FILE: by an earlier run that did not finish.";
 }
 
 std::unique_ptr<PrintQueues> MakePlatformPrintQueues() {
     return std::make_unique<SpoolerPrintQueues>();
 }
 
-std::string QueuePortText(const std::string& portName) {
+std::optional<PortQueueMatch> QueueMatchFor(const std::string& portName) {
     // Only the plain names: the spooler knows "\\.\COM10" and up by no port text
     // that could be told apart from COM1.
-    if (portName.rfind("COM", 0) == 0 || portName.rfind("LPT", 0) == 0) return portName;
-    return {};
+    if (portName.rfind("COM", 0) != 0 && portName.rfind("LPT", 0) != 0) return std::nullopt;
+    return PortQueueMatch{portName, portName, {}};
 }
 
 }  // namespace tessaly

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -10,8 +9,9 @@
 namespace tessaly {
 
 // The local queues of the Windows print spooler. A queue is kept off its port by
-// moving it to the port "FILE:" through its level-2 record, and put back by
-// writing the port text it had; the spooler's own pause state is not touched.
+// moving it to the port "FILE:" through its level-2 record, and given back by
+// writing the port text it had; the spooler's own pause state is not touched. A
+// queue on "FILE:" is listed as paused.
 //
 // Each List() starts a pass. Once a level-2 record cannot be read during a pass,
 // no further queue is changed in that pass, so that a spooler in trouble is not
@@ -21,17 +21,20 @@ class SpoolerPrintQueues final : public PrintQueues {
     static constexpr const char* kParkingPort = "FILE:";
 
     std::optional<std::vector<PrintQueue>> List() override;
-    bool Pause(const std::string& name) override;
-    bool Resume(const std::string& name) override;
+    QueueChange Pause(const PrintQueue& queue, const std::string& note) override;
+    QueueChange Resume(const std::string& name, const std::string& former) override;
+    // Still on "FILE:": nobody moved it since. The spooler keeps no note.
+    bool StillPaused(const PrintQueue& queue, const std::string& note) const override;
 
-    // The port text recorded for each queue moved to "FILE:".
-    const std::map<std::string, std::string>& moved() const { return moved_; }
+    std::string PausedWord() const override { return "moved to FILE:"; }
+    std::string PauseAdvice(const std::string& name) const override;
+    std::string ResumeAdvice(const std::string& name, const std::string& former) const override;
+    std::string GivenBack(const std::string& name, const std::string& former) const override;
 
   private:
-    bool ChangePort(const std::string& name, const std::string& port);
+    QueueChange ChangePort(const std::string& name, const std::string& port);
 
     bool passOk_ = true;
-    std::map<std::string, std::string> moved_;
 };
 
 }  // namespace tessaly
