@@ -71,15 +71,6 @@ class CliDiversion : public ::testing::Test {
         return Run(command, &seenPaused);
     }
 
-    static std::vector<std::filesystem::path> JournalFiles(
-        const std::filesystem::path& folder = cupsd_->journalFolder()) {
-        std::vector<std::filesystem::path> files;
-        std::error_code ec;
-        for (const auto& e : std::filesystem::directory_iterator(folder, ec))
-            if (e.path().extension() == ".journal") files.push_back(e.path());
-        return files;
-    }
-
     static PrivateCupsd* cupsd_;
     std::unique_ptr<sim::R3Engine> engine_;
     std::unique_ptr<sim::PtyPrinter> printer_;
@@ -102,7 +93,7 @@ TEST_F(CliDiversion, AfterARunKilledMidExchangeTheNextRunGivesTheQueueBackAndSay
     EXPECT_TRUE(Has(PrivateCupsd::Status("onport"),
                     "Paused by Tessaly while it uses " + printer_->slavePath() + " (pid "))
         << PrivateCupsd::Status("onport");
-    EXPECT_EQ(JournalFiles().size(), 1u);
+    EXPECT_EQ(cupsd_->JournalFiles().size(), 1u);
 
     const auto listed = Run({"queues"});
     EXPECT_EQ(listed.status, 0) << listed.err;
@@ -121,7 +112,7 @@ TEST_F(CliDiversion, AfterARunKilledMidExchangeTheNextRunGivesTheQueueBackAndSay
     EXPECT_FALSE(PrivateCupsd::Paused("onport"));
     EXPECT_TRUE(PrivateCupsd::Paused("held")) << "paused by someone else before: left alone";
     EXPECT_TRUE(Has(PrivateCupsd::Status("held"), "Out of paper"));
-    EXPECT_TRUE(JournalFiles().empty());
+    EXPECT_TRUE(cupsd_->JournalFiles().empty());
 }
 
 TEST_F(CliDiversion, QueuesRestoreGivesBackWhatAKilledRunLeftAndReportsDamagedRecords) {
@@ -138,7 +129,8 @@ TEST_F(CliDiversion, QueuesRestoreGivesBackWhatAKilledRunLeftAndReportsDamagedRe
         << restored.err;
     EXPECT_FALSE(PrivateCupsd::Paused("onport"));
     EXPECT_TRUE(PrivateCupsd::Paused("held"));
-    EXPECT_EQ(JournalFiles().size(), 1u) << "the damaged file is left for a person to look at";
+    EXPECT_EQ(cupsd_->JournalFiles().size(), 1u)
+        << "the damaged file is left for a person to look at";
 
     const auto again = Run({"queues", "--restore"});
     EXPECT_EQ(again.status, 0);
@@ -205,7 +197,7 @@ TEST_F(CliDiversion, ARefusedPauseIsNamedAndRequireDiversionStopsBeforeThePortIs
     EXPECT_TRUE(Has(warned.err, "Warning: The print queue 'onport'")) << warned.err;
     EXPECT_TRUE(Has(warned.out, "Sent 2 bytes.")) << warned.out;
     EXPECT_FALSE(PrivateCupsd::Paused("onport"));
-    EXPECT_TRUE(JournalFiles(state / "tessaly").empty())
+    EXPECT_TRUE(cupsd_->JournalFiles(state / "tessaly").empty())
         << "no record of a pause that was not made";
 }
 

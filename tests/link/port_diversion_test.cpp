@@ -18,14 +18,6 @@ namespace {
 using testing::PrivateCupsd;
 namespace fs = std::filesystem;
 
-std::vector<fs::path> JournalFiles(const fs::path& folder) {
-    std::vector<fs::path> files;
-    std::error_code ec;
-    for (const auto& entry : fs::directory_iterator(folder, ec))
-        if (entry.path().extension() == ".journal") files.push_back(entry.path());
-    return files;
-}
-
 std::string Contents(const fs::path& path) {
     std::ifstream in(path);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
@@ -157,7 +149,7 @@ TEST_F(Diversion, ThePauseIsMarkedInCupsAndRecordedUntilTheQueueIsGivenBack) {
     EXPECT_NE(PrivateCupsd::Status("s0").find(note), std::string::npos)
         << PrivateCupsd::Status("s0");
     // What the next run finds if this one dies now.
-    const auto files = JournalFiles(cupsd_->journalFolder());
+    const auto files = cupsd_->JournalFiles();
     ASSERT_EQ(files.size(), 1u);
     EXPECT_EQ(files[0].filename(), "_dev_ttyS0." + std::to_string(getpid()) + ".journal");
     const std::string text = Contents(files[0]);
@@ -166,7 +158,7 @@ TEST_F(Diversion, ThePauseIsMarkedInCupsAndRecordedUntilTheQueueIsGivenBack) {
 
     diversion.Restore();
     EXPECT_EQ(PrivateCupsd::Status("s0").find("Tessaly"), std::string::npos);
-    EXPECT_TRUE(JournalFiles(cupsd_->journalFolder()).empty());
+    EXPECT_TRUE(cupsd_->JournalFiles().empty());
 }
 
 TEST_F(Diversion, AQueueWhosePauseCannotBeRecordedIsNotPausedAndTheReportSaysWhy) {
@@ -210,7 +202,7 @@ TEST_F(Diversion, TheNextRunGivesBackOnlyWhatAnEndedRunLeftAsItLeftIt) {
     ExpectPaused({"s1", "s10", "held"});
     EXPECT_NE(PrivateCupsd::Status("s1").find("Paper jam"), std::string::npos);
     // Only the running process's record is left.
-    const auto files = JournalFiles(cupsd_->journalFolder());
+    const auto files = cupsd_->JournalFiles();
     ASSERT_EQ(files.size(), 1u);
     EXPECT_NE(files[0].filename().string().find(std::to_string(running.identity.pid)),
               std::string::npos);
@@ -259,7 +251,7 @@ TEST_F(Diversion, DamagedAndForeignRecordsAreReportedKeptAndNeverActedOn) {
     for (const std::string& problem : report.problems)
         EXPECT_NE(problem.find(folder.string()), std::string::npos) << problem;
     ExpectPaused({"held"});
-    EXPECT_EQ(JournalFiles(folder).size(), 3u);
+    EXPECT_EQ(cupsd_->JournalFiles(folder).size(), 3u);
 
     // Diverting still works around them.
     diversion.Divert("COM1");

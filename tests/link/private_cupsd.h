@@ -12,6 +12,7 @@
 #include <fstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace tessaly::testing {
 
@@ -99,6 +100,15 @@ class PrivateCupsd {
     std::string socket() const { return (dir_ / "cups.sock").string(); }
     // Where programs started by the test keep their journal of paused queues.
     std::filesystem::path journalFolder() const { return dir_ / "state-home/tessaly"; }
+    // The records in a journal folder (this daemon's by default).
+    std::vector<std::filesystem::path> JournalFiles(std::filesystem::path folder = {}) const {
+        if (folder.empty()) folder = journalFolder();
+        std::vector<std::filesystem::path> files;
+        std::error_code ec;
+        for (const auto& entry : std::filesystem::directory_iterator(folder, ec))
+            if (entry.path().extension() == ".journal") files.push_back(entry.path());
+        return files;
+    }
     const std::filesystem::path& dir() const { return dir_; }
     pid_t pid() const { return pid_; }
     // lpstat -r exits with 0 either way: only its text tells.

@@ -205,7 +205,11 @@ bool DiversionJournal::Remove(const std::string& port, const std::string& queue,
 DiversionJournal::Scan DiversionJournal::Read() {
     std::lock_guard lock(mutex_);
     Scan scan;
-    for (JournalStore::Item& item : store_->ReadAll()) {
+    auto items = store_->ReadAll();
+    // The same order every time, whatever order the store keeps.
+    std::sort(items.begin(), items.end(),
+              [](const auto& a, const auto& b) { return a.key < b.key; });
+    for (JournalStore::Item& item : items) {
         std::string why = item.error;
         if (why.empty()) {
             if (auto record = Decode(item.text, why)) {
