@@ -36,15 +36,17 @@ struct MainDialogTest : ::testing::Test {
     std::vector<std::string> queueLog;
     std::vector<std::string> refuse;
     tessaly::testing::MemoryJournal journal;
+    MemoryQueues* memoryQueues = nullptr;
     std::unique_ptr<MainDialog> dialog;
 
     MainDialog& Open() {
         engine = std::make_unique<sim::R3Engine>(config);
-        auto memoryQueues = std::make_unique<MemoryQueues>(queues, queueLog);
-        memoryQueues->refuse = refuse;
+        auto memory = std::make_unique<MemoryQueues>(queues, queueLog);
+        memory->refuse = refuse;
+        memoryQueues = memory.get();
         dialog = std::make_unique<MainDialog>(MainDialogDeps{
             clock, notifier, *runner, catalog, sim::MakeSimulatedPortFactory(*engine, clock),
-            std::move(memoryQueues), CheckLimits{}, &journal.journal});
+            std::move(memory), CheckLimits{}, &journal.journal});
         dialog->Initialize();
         return *dialog;
     }
@@ -278,6 +280,20 @@ TEST_F(MainDialogTest, DivertsTheQueuesOnThePortAndRestoresThemAfterClosingThePo
     EXPECT_THAT(queueLog, ElementsAre("pause receipts", "resume receipts"));
     d.Shutdown();
     EXPECT_EQ(queueLog.size(), 2u);
+}
+
+TEST_F(MainDialogTest, AQueueThatCannotBeGivenBackOnExitIsNamedAndStaysRecorded) {
+    auto& d = Connected();
+    EXPECT_EQ(journal.items.size(), 1u);
+    memoryQueues->refuseResume = true;
+    d.Shutdown();
+    ASSERT_EQ(notifier.shown.size(), 1u);
+    EXPECT_EQ(notifier.shown[0].caption, "Warning");
+    EXPECT_NE(notifier.shown[0].text.find("'receipts' (Forbidden); the next start tries again"),
+              std::string::npos)
+        << notifier.shown[0].text;
+    EXPECT_TRUE(queues[0].paused);
+    EXPECT_EQ(journal.items.size(), 1u) << "the record stays for the next start";
 }
 
 TEST_F(MainDialogTest, AQueueThatCannotBePausedIsNamedBeforeTheExchangeWhichStillRuns) {

@@ -44,11 +44,13 @@ struct FixedCatalog final : PortCatalog {
 };
 
 // A print system whose queues live in memory; the log records pauses and resumes.
-// Queues named in `refuse` cannot be paused.
+// Queues named in `refuse` cannot be paused; none can be resumed while
+// `refuseResume` is set.
 struct MemoryQueues final : PrintQueues {
     std::vector<PrintQueue>* queues;
     std::vector<std::string>* log;
     std::vector<std::string> refuse;
+    bool refuseResume = false;
     MemoryQueues(std::vector<PrintQueue>& q, std::vector<std::string>& l) : queues(&q), log(&l) {}
     std::optional<std::vector<PrintQueue>> List() override { return *queues; }
     QueueChange Pause(const PrintQueue& queue, const std::string& note) override {
@@ -57,6 +59,7 @@ struct MemoryQueues final : PrintQueues {
         return Set(queue.name, true, note);
     }
     QueueChange Resume(const std::string& name, const std::string&) override {
+        if (refuseResume) return {false, "Forbidden"};
         return Set(name, false, {});
     }
     QueueChange Set(const std::string& name, bool paused, const std::string& note) {

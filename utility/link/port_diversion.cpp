@@ -171,7 +171,7 @@ std::vector<std::string> PortDiversion::Restore() {
             const QueueChange change = queues_->Resume(it->first, record.former);
             if (!change.done) {
                 problems.push_back("Could not give back the print queue '" + it->first + "' (" +
-                                   change.error + "). " +
+                                   change.error + "); the next start tries again. " +
                                    queues_->ResumeAdvice(it->first, record.former));
                 ++it;  // keep it: a later Restore, or the next start, tries again
                 continue;

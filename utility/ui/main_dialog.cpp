@@ -256,7 +256,9 @@ void MainDialog::Shutdown() {
     if (shutDown_ || busy_) return;
     shutDown_ = true;
     if (connected_) Disconnect();
-    diversion_.Restore();
+    const auto problems = diversion_.Restore();
+    if (!problems.empty())
+        deps_.notifier.notify(Message{Paragraphs(problems), "Warning", MessageIcon::Exclamation});
 }
 
 }  // namespace tessaly::ui

@@ -90,8 +90,9 @@ class MainDialog {
     // user back to the serial list.
     void OnUsbDevicesChanged();
     // Ends the dialog's use of the printer: closes the port if connected, then
-    // restores the diverted print queues. Call when the dialog closes and no
-    // operation runs; safe to call more than once.
+    // restores the diverted print queues (a warning names any that could not be
+    // given back). Call when the dialog closes and no operation runs; safe to
+    // call more than once.
     void Shutdown();
 
     // State for the view.
