@@ -218,8 +218,8 @@ TEST_F(Diversion, OurMarkWithoutARecordIsGivenBackOnceTheProcessItNamesIsGone) {
     // The pid now belongs to another program (the print server itself).
     ASSERT_TRUE(
         PrivateCupsd::PauseQueue("s1", PortDiversion::PauseNote("/dev/ttyS1", cupsd_->pid())));
-    // This very process: it records everything it pauses, so this is not its own.
-    // Still, a pid that runs is never taken for gone.
+    // This very process: a pause of its own whose record went missing is left
+    // alone rather than given back in the middle of its exchange.
     ASSERT_TRUE(PrivateCupsd::PauseQueue("s10", PortDiversion::PauseNote("/dev/ttyS10", getpid())));
     // Looks like ours, but is not quite.
     ASSERT_TRUE(PrivateCupsd::PauseQueue("lp0", "Paused by Tessaly while it uses /dev/lp0"));

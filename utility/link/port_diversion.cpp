@@ -45,6 +45,14 @@ std::optional<PauseMark> ParsePauseNote(const std::string& note) {
     return mark;
 }
 
+// Whether a marked pause without any record was left by a run that has ended:
+// the process it names is gone, or runs some other program now. A mark naming
+// this very process is left alone: it may be a pause of this run whose record
+// was taken from under it.
+bool LeftByEndedRun(const PauseMark& mark, long long self) {
+    return mark.pid != self && !MayRunOurProgram(mark.pid);
+}
+
 // The value of one parameter of a URI's query, e.g. serial=SN123; %XX decoded.
 std::optional<std::string> QueryValue(const std::string& uri, const std::string& name) {
     const auto query = uri.find('?');
@@ -243,7 +251,7 @@ RecoveryReport PortDiversion::RecoverAbandoned() {
     for (const PrintQueue& queue : *queues) {
         if (!queue.paused || recorded.count(queue.name)) continue;
         const auto mark = ParsePauseNote(queue.stateMessage);
-        if (!mark || mark->pid == self.pid || MayRunOurProgram(mark->pid)) continue;
+        if (!mark || !LeftByEndedRun(*mark, self.pid)) continue;
         giveBack(queue, queue.deviceUri);
     }
     return report;
@@ -288,8 +296,7 @@ std::optional<std::vector<QueueSurvey>> PortDiversion::Survey(const std::string&
         } else if (queue.paused && mark) {
             item.note = paused + " by Tessaly (pid " + std::to_string(mark->pid) + ") for " +
                         mark->port + ", no record of it left";
-            if (mark->pid != journal_.self().pid && !MayRunOurProgram(mark->pid))
-                item.note += restore;
+            if (LeftByEndedRun(*mark, journal_.self().pid)) item.note += restore;
         } else if (queue.paused) {
             item.note = paused + " by someone else";
             if (!queue.stateMessage.empty()) item.note += ": " + queue.stateMessage;
