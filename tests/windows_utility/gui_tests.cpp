@@ -333,17 +333,29 @@ std::string QueuePort(const std::string& queue) {
     return port;
 }
 
-// Tessaly.exe on the machine's own ports: a check on a serial line without modem
-// signals is refused, the queue printing to that port is moved to FILE: while the
-// utility may use the port, and put back when it exits.
-int RealPorts(const std::string& exe, const std::string& portName, const std::string& queue) {
-    const std::string before = QueuePort(queue);
-    Check(before == portName, "the queue " + queue + " prints to " + portName, before);
-    Program program = Launch(exe, exe.substr(0, exe.find_last_of("\\")));
+// The records of moved queues that Tessaly keeps under the user's key.
+DWORD JournalValues() {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Tessaly\\QueueDiversions", 0, KEY_QUERY_VALUE,
+                      &key) != ERROR_SUCCESS)
+        return 0;
+    DWORD values = 0;
+    RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, nullptr,
+                     nullptr, nullptr, nullptr);
+    RegCloseKey(key);
+    return values;
+}
+
+// Starts Tessaly.exe and checks the connection on the port: a serial line without
+// modem signals is refused, and its queue prints to FILE: while the utility may
+// use the port. Returns the main window, or none.
+HWND CheckOnPort(Program& program, const std::string& exe, const std::string& portName,
+                 const std::string& queue, const char* screenshot) {
+    program = Launch(exe, exe.substr(0, exe.find_last_of("\\")));
     pid = program.info.dwProcessId;
     HWND main = WaitTopWindow(pid, kMainCaption, 30000);
     Check(main != nullptr, "Tessaly.exe starts on the machine's ports");
-    if (main == nullptr) return 1;
+    if (main == nullptr) return nullptr;
     int index = -1;
     for (int i = 0; i < ComboCount(main, 1022); ++i)
         if (ComboText(main, 1022, i) == portName) index = i;
@@ -360,7 +372,7 @@ int RealPorts(const std::string& exe, const std::string& portName, const std::st
     Check(box.text.rfind(documented + "\n\n", 0) == 0 &&
               box.text.find("modem signals of " + portName) != std::string::npos,
           "below the message, after a blank line, the port's own reason", Visible(box.text));
-    Screenshot("19-serial-port-refused");
+    if (screenshot != nullptr) Screenshot(screenshot);
     Check(
         QueuePort(queue) == "FILE:",
         "while the utility may use " + portName + ", its queue prints to FILE:", QueuePort(queue));
@@ -369,13 +381,62 @@ int RealPorts(const std::string& exe, const std::string& portName, const std::st
           "OK closes the message");
     Check(Enabled(main, 1001) && !Enabled(main, 1030),
           "after the refusal Check Communication is offered again, the printer functions are not");
-    // Exit at once: a click that arrives while the check is still finishing must
-    // still end the program.
+    return main;
+}
+
+// Exit at once: a click that arrives while the check is still finishing must still
+// end the program.
+void Exit(Program& program, HWND main) {
     PostItemClick(main, 2);
     const long code = WaitExit(program, 20000, "Tessaly.exe");
     Check(code == 0, "Exit ends Tessaly.exe", std::to_string(code));
+}
+
+// Tessaly.exe on the machine's own ports: the queue printing to the port is moved
+// to FILE: while the utility may use the port, and put back when it exits, when
+// the session ends, and after it was killed, at its next start.
+int RealPorts(const std::string& exe, const std::string& portName, const std::string& queue) {
+    const std::string before = QueuePort(queue);
+    Check(before == portName, "the queue " + queue + " prints to " + portName, before);
+    Program program;
+    HWND main = CheckOnPort(program, exe, portName, queue, "19-serial-port-refused");
+    if (main == nullptr) return 1;
+    Check(JournalValues() == 1, "the move is recorded under the user's key");
+    Exit(program, main);
     Check(QueuePort(queue) == portName, "on exit the queue prints to " + portName + " again",
           QueuePort(queue));
+    Check(JournalValues() == 0, "and its record is gone");
+
+    // Logging off: the session's end puts the queue back before the process ends.
+    main = CheckOnPort(program, exe, portName, queue, nullptr);
+    if (main == nullptr) return 1;
+    Ask(main, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF);
+    Ask(main, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
+    Check(QueuePort(queue) == portName,
+          "when the session ends the queue prints to " + portName + " again", QueuePort(queue));
+    Exit(program, main);
+
+    // Killed outright: nothing runs at the end, the record stays, and the next
+    // start moves the queue back and says so.
+    main = CheckOnPort(program, exe, portName, queue, nullptr);
+    if (main == nullptr) return 1;
+    TerminateProcess(program.info.hProcess, 9);
+    WaitExit(program, 10000, "the killed Tessaly.exe");
+    Check(QueuePort(queue) == "FILE:" && JournalValues() == 1,
+          "a killed Tessaly.exe leaves the queue on FILE: and its record", QueuePort(queue));
+    program = Launch(exe, exe.substr(0, exe.find_last_of("\\")));
+    pid = program.info.dwProcessId;
+    const auto note = WaitMessageBox(pid, "Information", 30000);
+    const std::string expected = "Moved queue " + queue + " back to " + portName +
+                                 ", left on FILE: by an earlier run that did not finish.";
+    Check(note.text == expected, "the next start says: " + expected, Visible(note.text));
+    Screenshot("20-queue-given-back");
+    Check(QueuePort(queue) == portName, "the next start puts the queue back on " + portName,
+          QueuePort(queue));
+    Check(JournalValues() == 0, "and forgets the record");
+    if (note.window != nullptr) Answer(note, IDOK);
+    main = WaitTopWindow(pid, kMainCaption, 10000);
+    if (main != nullptr) Exit(program, main);
     return Failures() == 0 ? 0 : 1;
 }
 

@@ -134,6 +134,9 @@ check "the reason names the missing modem signals" grep -q "modem signals of COM
 check "the refusal takes under 5 s ($(cat "$work/dsr.ms") ms)" test "$(cat "$work/dsr.ms")" -lt 5000
 check "the queue on COM5 is back on COM5 after the run" test "$(queue_port Counter)" = COM5
 
+run queues 30 --port COM5 queues
+check "queues lists the queue on COM5, not moved" grep -Eq '^Counter +active +COM5' <(out queues)
+
 run devname 30 --port '\\.\COM12' check
 check "\\\\.\\COM12 is opened under that name" grep -q 'modem signals of \\\\.\\COM12' <(err devname)
 
@@ -195,7 +198,7 @@ passed=$((passed + $(tr -d '\r' <"$work/gui-ports.out" | grep -c '^PASS')))
 failed=$((failed + $(tr -d '\r' <"$work/gui-ports.out" | grep -c '^FAIL')))
 check "the driver on the machine's ports ran to its end" test "$(cat "$work/gui-ports.rc")" != 124
 count=$(ls "$shots"/*.png 2>/dev/null | wc -l)
-check "a screenshot of every dialog ($count in $shots)" test "$count" -ge 19
+check "a screenshot of every dialog ($count in $shots)" test "$count" -ge 20
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

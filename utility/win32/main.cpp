@@ -36,12 +36,14 @@ class FixedPortCatalog final : public ui::PortCatalog {
     std::vector<std::string> UsbPrinters() override { return FindUsbPrinters(); }
 };
 
-// No print system: the virtual printer holds no real port.
+// No print system: the virtual printer holds no real port. It answers like a
+// spooler that cannot be reached, so that what earlier runs recorded is kept for
+// a run on the real ports.
 class NoPrintQueues final : public PrintQueues {
   public:
-    std::optional<std::vector<PrintQueue>> List() override { return std::vector<PrintQueue>{}; }
-    bool Pause(const std::string&) override { return true; }
-    bool Resume(const std::string&) override { return true; }
+    std::optional<std::vector<PrintQueue>> List() override { return std::nullopt; }
+    QueueChange Pause(const PrintQueue&, const std::string&) override { return {true, {}}; }
+    QueueChange Resume(const std::string&, const std::string&) override { return {true, {}}; }
 };
 
 bool HasArgument(const char* wanted) {

@@ -14,6 +14,7 @@
 #include "about.h"
 #include "command_editor.h"
 #include "dialog_support.h"
+#include "port_diversion.h"
 #include "resource.h"
 #include "status_dialog.h"
 
@@ -52,6 +53,11 @@ class MainView {
             case WM_QUERYDRAGICON:
                 SetWindowLongPtrA(dialog, DWLP_MSGRESULT, reinterpret_cast<LONG_PTR>(view->icon_));
                 return TRUE;
+            case WM_ENDSESSION:
+                // The session ends (logoff, shutdown): the process is ended once this
+                // returns, so the queues go back to their ports now.
+                if (wParam) RestoreAllDiversions();
+                return TRUE;
         }
         return FALSE;
     }
@@ -80,6 +86,8 @@ class MainView {
         };
         logic_.Initialize();
         Refresh();
+        // Queues that a run which did not finish left on FILE: go back first.
+        logic_.RecoverQueues();
     }
 
     void Refresh() {
