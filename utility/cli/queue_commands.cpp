@@ -26,7 +26,7 @@ void AddQueueCommands(CLI::App& app, Runtime& rt, int& exit) {
         if (!survey) {
             fmt::print(stderr,
                        "The local print system cannot be reached, so no queue can be listed. "
-                       "Check that it runs (lpstat -r).\n");
+                       "Check that the print service runs.\n");
             exit = kFileOrPort;
             return;
         }
