@@ -135,6 +135,26 @@ TEST_F(StatusCli, WrongPrinterNameFailsWithBothMessages) {
     EXPECT_THAT(o.err, HasSubstr("Don't use this program for other company product."));
 }
 
+TEST_F(StatusCli, UnansweredSwitchSavesNoFileAndExitsOne) {
+    config.fault = sim::FaultMode::NoSwitchAnswer;
+    config.silentSwitch = 10;
+    auto o = Run({"get-status", "--save", File("new.sts")});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_THAT(o.err, HasSubstr("did not answer the query for memory switch 10"));
+    EXPECT_THAT(o.out, ::testing::Not(HasSubstr("Success")));
+    EXPECT_FALSE(std::filesystem::exists(File("new.sts")));
+
+    // An existing file keeps its contents.
+    PrinterSettings old;
+    SetSwitchValue(old.msw10, 0x11);
+    ASSERT_EQ(WriteStatusFile(File("old.sts"), old), StatusFileResult::Ok);
+    o = Run({"get-status", "--save", File("old.sts")});
+    EXPECT_EQ(o.status, 1);
+    PrinterSettings kept;
+    ASSERT_EQ(ReadStatusFile(File("old.sts"), kept), StatusFileResult::Ok);
+    EXPECT_EQ(kept, old);
+}
+
 TEST_F(StatusCli, SetStatusWritesTheFileInsideOneSetupPeriod) {
     PrinterSettings s;
     SetSwitchValue(s.msw1, 0x10);  // line feed on, buzzer off

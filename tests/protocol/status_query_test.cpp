@@ -133,6 +133,22 @@ TEST_F(GetStatusOnVirtualPrinter, MisbehavingPrintersEndInBoundedTime) {
     }
 }
 
+TEST_F(GetStatusOnVirtualPrinter, UnansweredSwitchReadSavesNothingOnAnyLink) {
+    config.fault = sim::FaultMode::NoSwitchAnswer;
+    config.silentSwitch = 10;
+    for (const char* link : {"COM1", "R-3:/dev/usb/lp0"}) {
+        SCOPED_TRACE(link);
+        record = {};
+        view = {};
+        notifier.shown.clear();
+        Connect(link);
+        EXPECT_FALSE(exchange->GetStatus());
+        EXPECT_THAT(notifier.shown, ElementsAre(messages::SwitchNotAnswered(10)));
+        EXPECT_EQ(record.settings, PrinterSettings{});
+        EXPECT_EQ(view.enabled & kSaveButton, 0u);
+    }
+}
+
 TEST_F(GetStatusOnVirtualPrinter, EndlessSenderGetsItsOwnMessageOnly) {
     config.fault = sim::FaultMode::EndlessSender;
     Connect();
@@ -257,9 +273,41 @@ TEST_F(StatusOnScript, MissingSwitchHeaderTakesTheFailurePath) {
     const std::int64_t start = clock.now();
     EXPECT_FALSE(exchange->GetStatus());
     EXPECT_EQ(exchange->lastFailure(), StatusFailure::NoSwitchReply);
-    EXPECT_THAT(notifier.shown, ElementsAre(messages::kCantConnect));
+    EXPECT_THAT(notifier.shown, ElementsAre(messages::SwitchNotAnswered(2)));
     EXPECT_EQ(view.enabled, kExitButton);
     EXPECT_LT(clock.now() - start, 30000);
+}
+
+// A switch counts only when its eight characters are all '0' or '1' and came
+// whole; anything else fails Get Status, names the switch and keeps the record.
+TEST_F(StatusOnScript, SwitchReplyThatIsNotEightBitsFailsAndKeepsTheRecord) {
+    const std::vector<std::pair<const char*, Bytes>> replies{
+        {"no answer", {}},
+        {"cut short", {0x37, 0x21, '0', '0', '0', '1'}},
+        {"not a bit", {0x37, 0x21, '0', '0', '0', '0', '0', '0', '2', '1', 0}},
+    };
+    for (const char* link : {"COM1", "R-3:/dev/usb/lp0"}) {
+        for (const auto& [what, reply] : replies) {
+            SCOPED_TRACE(std::string(link) + ": " + what);
+            printer.replies = {{ReadSwitch(10), reply}};
+            record = {};
+            record.settings.msw8[3] = 1;  // what an earlier Get Status left
+            notifier.shown.clear();
+            view = {};
+            progress = {};
+            Connect(link);
+            EXPECT_FALSE(exchange->GetStatus());
+            EXPECT_EQ(exchange->lastFailure(), StatusFailure::NoSwitchReply);
+            EXPECT_THAT(notifier.texts(), ElementsAre(messages::SwitchNotAnswered(10).text));
+            EXPECT_THAT(notifier.shown[0].text, ::testing::HasSubstr("memory switch 10"));
+            EXPECT_EQ(view.enabled, kExitButton);
+            EXPECT_THAT(view.calls, ::testing::Contains("refresh off"));
+            EXPECT_EQ(progress.position, 0);
+            PrinterSettings expected;
+            expected.msw8[3] = 1;
+            EXPECT_EQ(record.settings, expected) << "nothing of this run is kept";
+        }
+    }
 }
 
 TEST_F(StatusOnScript, FirstSwitchSkipsBytesBeforeItsHeader) {
@@ -268,16 +316,6 @@ TEST_F(StatusOnScript, FirstSwitchSkipsBytesBeforeItsHeader) {
     Connect();
     ASSERT_TRUE(exchange->GetStatus());
     EXPECT_EQ(CodePageIndex(record.settings.msw2), 32);
-}
-
-TEST_F(StatusOnScript, SwitchCharactersAreTakenAsReplyMinusZero) {
-    // Characters other than '0' and '1' are kept as they come.
-    printer.replies[ReadSwitch(9)] = {0x37, 0x21, '0', '0', '0', '0', '0', '0', '2', '1', 0};
-    Connect();
-    ASSERT_TRUE(exchange->GetStatus());
-    EXPECT_EQ(record.settings.msw9[1], 1);
-    EXPECT_EQ(record.settings.msw9[2], 2);
-    EXPECT_EQ(SwitchValue(record.settings.msw9), 0x03);
 }
 
 TEST_F(StatusOnScript, UsbSerialConditionsComeFromTheFifthByte) {

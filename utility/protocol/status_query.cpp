@@ -1,5 +1,7 @@
 #include "status_query.h"
 
+#include <fmt/format.h>
+
 #include <cstdlib>
 
 #include "connection_check.h"
@@ -11,7 +13,20 @@ namespace {
 // Switches in the order Get Status reads them.
 constexpr std::array<int, 7> kReadOrder{2, 8, 9, 1, 10, 11, 12};
 
+// A switch reply character stands for one bit only when it is '0' or '1'.
+bool IsBitCharacter(std::uint8_t c) {
+    return c == '0' || c == '1';
+}
+
 }  // namespace
+
+Message messages::SwitchNotAnswered(int n) {
+    return {fmt::format("The printer did not answer the query for memory switch {}. Nothing "
+                        "was read or changed.\nCheck the cable and the line settings, switch the "
+                        "printer off and on, and try again.",
+                        n),
+            "Warning", MessageIcon::Exclamation};
+}
 
 std::string CutFirmwareText(const std::string& text) {
     const auto blank = text.find(' ');
@@ -47,9 +62,10 @@ std::uint32_t StatusExchange::Read(std::uint32_t count, std::size_t offset) {
                               kReplyTimeoutMs);
 }
 
-void StatusExchange::UsbRead() {
+std::uint32_t StatusExchange::UsbRead() {
     Wait(200);
-    if (Read(16) == 0) Read(16);
+    const std::uint32_t n = Read(16);
+    return n != 0 ? n : Read(16);
 }
 
 std::string StatusExchange::BufferText(std::size_t offset) const {
@@ -221,13 +237,16 @@ std::optional<std::array<std::int32_t, 8>> StatusExchange::ReadMemorySwitch(int 
                                                                             bool firstOfGetStatus) {
     session_.Write(cmd::CmdReadSwitch(static_cast<std::uint8_t>(n)));
     ClearBuffer();
+    // The reply is 37, one byte, the eight characters and one byte; the
+    // characters must all have come within the read that carries them.
     std::size_t offset = 1;
+    bool whole = false;
     if (usb()) {
-        UsbRead();
+        whole = UsbRead() >= 10;
         offset = 2;
     } else {
         Wait(100);
-        Read(1);
+        bool header = Read(1) == 1;
         if (firstOfGetStatus) {
             progress_.step();
             // Skips whatever precedes the reply header, within bounds.
@@ -239,18 +258,23 @@ std::optional<std::array<std::int32_t, 8>> StatusExchange::ReadMemorySwitch(int 
                     failure_ = StatusFailure::NoSwitchReply;
                     return std::nullopt;
                 }
-                Read(1);
+                header = Read(1) == 1;
             }
         }
-        Read(10);
+        whole = header && Read(10) >= 9;
         if (!firstOfGetStatus) progress_.step();
     }
     std::array<std::int32_t, 8> bits{};
     for (int k = 1; k <= 8; ++k) {
         // The reply lists bit 8 first and bit 1 last.
-        bits[static_cast<std::size_t>(k - 1)] =
-            static_cast<std::int32_t>(buffer_[offset + static_cast<std::size_t>(8 - k)]) - 0x30;
+        const std::uint8_t c = buffer_[offset + static_cast<std::size_t>(8 - k)];
+        whole = whole && IsBitCharacter(c);
+        bits[static_cast<std::size_t>(k - 1)] = static_cast<std::int32_t>(c) - 0x30;
         progress_.step();
+    }
+    if (!whole) {
+        failure_ = StatusFailure::NoSwitchReply;
+        return std::nullopt;
     }
     return bits;
 }
@@ -313,17 +337,21 @@ bool StatusExchange::GetStatus() {
         FailurePath();
         return false;
     }
+    // The switches are kept only once all seven were read: a switch the printer
+    // did not answer must neither be shown nor saved, nor be half of a record.
+    PrinterSettings read = record_.settings;
     for (const int n : kReadOrder) {
         const auto bits = ReadMemorySwitch(n, n == kReadOrder.front());
         if (!bits) {
-            session_.notifier.notify(messages::kCantConnect);
+            session_.notifier.notify(messages::SwitchNotAnswered(n));
             progress_.setPosition(0);
             FailurePath();
             return false;
         }
-        SwitchBits& target = *SwitchByNumber(record_.settings, n);
+        SwitchBits& target = *SwitchByNumber(read, n);
         for (std::size_t k = 1; k <= 8; ++k) target[k] = (*bits)[k - 1];
     }
+    record_.settings = read;
     for (std::uint8_t a = 1; a <= 4; ++a) QuerySerialCondition(a);
     if (!usb()) DiscardReplies();
     session_.Write(cmd::CmdSelectPrinter);

@@ -40,7 +40,7 @@ enum class StatusFailure {
     NoModelId,      // no 0x20 answer to the model-id query
     WrongName,      // printer name without "Vantreel R-3" (or an unterminated reply)
     EndlessInput,   // the printer kept sending while stale input was drained
-    NoSwitchReply,  // the 0x37 header of the first memory switch never came
+    NoSwitchReply,  // a memory switch was not answered with eight '0'/'1' characters
 };
 
 // The status exchange of the printer status dialog over an open port. Byte links
@@ -61,7 +61,8 @@ class StatusExchange {
     // when the printer kept sending or its reply never ended.
     bool QueryFirmwareVersion();
     // The eight bits of memory switch n, element k-1 holding bit k; nullopt when
-    // the reply header of the first switch of a Get Status never came.
+    // the reply did not bring all eight characters within its read, one was other
+    // than '0' or '1', or the header of the first switch of a Get Status never came.
     std::optional<std::array<std::int32_t, 8>> ReadMemorySwitch(int n, bool firstOfGetStatus);
     // Asks for serial condition a (1 baud, 2 parity, 3 flow control, 4 data bits),
     // stores it in the record's serial conditions and returns the reply text.
@@ -84,8 +85,9 @@ class StatusExchange {
     // Reply helpers shared with the memory-switch writes.
     void ClearBuffer() { buffer_.fill(0); }
     std::uint32_t Read(std::uint32_t count, std::size_t offset = 0);
-    // Waits 200 ms, reads 16 bytes and, if nothing came, 16 bytes once more.
-    void UsbRead();
+    // Waits 200 ms, reads 16 bytes and, if nothing came, 16 bytes once more;
+    // returns the count of the read that brought the reply.
+    std::uint32_t UsbRead();
     void Wait(std::uint32_t ms) { session_.clock.sleep(ms); }
     const std::array<std::uint8_t, 20>& buffer() const { return buffer_; }
 
@@ -124,6 +126,8 @@ inline const Message kWrongPrinterName{"This printer don't match our printer nam
                                        MessageIcon::Exclamation};
 inline const Message kGetStatusSuccess{"Success to get status of printer.", "Information",
                                        MessageIcon::Information};
+// Get Status stops at a memory switch whose reply is missing, cut or not bits.
+Message SwitchNotAnswered(int n);
 }  // namespace messages
 
 }  // namespace tessaly
