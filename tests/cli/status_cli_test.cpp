@@ -222,6 +222,18 @@ TEST_F(StatusCli, StatusFilesThatAreNotFilesAreRefusedAtOnce) {
     EXPECT_FALSE(fifo.Blocked()) << "a command waited for a writer to the named pipe";
 }
 
+TEST_F(StatusCli, LineThatHangsUpAfterInIsAFailure) {
+    config.fault = sim::FaultMode::HangUpAfterIn;
+    PrinterSettings s;
+    s.buyerSetIndex = 1;
+    ASSERT_EQ(WriteStatusFile(File("std.sts"), s), StatusFileResult::Ok);
+    const auto o = Run({"set-status", File("std.sts")});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_THAT(o.err, HasSubstr("Fail to set status of printer: memory switch"));
+    EXPECT_THAT(o.out, ::testing::Not(HasSubstr("Success to set status")));
+    EXPECT_EQ(engine->restartCount(), 0);
+}
+
 TEST_F(StatusCli, StandInFontNeedsYesBeforeAnythingIsWritten) {
     if (!payloads::AnyStandIns()) GTEST_SKIP() << "built with the vendor payloads";
     PrinterSettings s;

@@ -179,16 +179,59 @@ TEST_F(SetStatusOnScript, AllSetSwitchesWarnAndAreWrittenAnyway) {
               static_cast<std::ptrdiff_t>(script.writes.size()));
 }
 
-TEST_F(SetStatusOnScript, OutFollowsInEvenWhenThePrinterStopsAnswering) {
-    script.writeResult = [&](const Bytes& w, std::size_t) -> std::uint32_t {
-        if (w == ToBytes(cmd::CmdEnterSetup)) printer.silent = true;
-        return printer.silent ? 0u : static_cast<std::uint32_t>(w.size());
+// A write the port does not take whole ends the run: OUT is tried once, and the
+// user learns which step failed; nothing after it is sent.
+TEST_F(SetStatusOnScript, WriteNotTakenWholeEndsTheRunWithOneOut) {
+    for (const char* link : {"COM1", "R-3:/dev/usb/lp0"}) {
+        for (const std::uint32_t taken : {0u, 9u}) {
+            SCOPED_TRACE(std::string(link) + ", bytes taken " + std::to_string(taken));
+            script.writes.clear();
+            script.input.clear();  // the answer to the last run's OUT
+            notifier.shown.clear();
+            view.enabled = kAllButtons;
+            script.writeResult = [&](const Bytes& w, std::size_t) -> std::uint32_t {
+                return w == Write(8, "00000000") ? taken : static_cast<std::uint32_t>(w.size());
+            };
+            EXPECT_EQ(Run(link), SetStatusOutcome::WriteFailed);
+            const auto failed = Find(script.writes, Write(8, "00000000"));
+            ASSERT_LT(failed, static_cast<std::ptrdiff_t>(script.writes.size()));
+            EXPECT_EQ(script.writes.size(), static_cast<std::size_t>(failed) + 2);
+            EXPECT_EQ(script.writes.back(), ToBytes(cmd::CmdLeaveSetup));
+            EXPECT_THAT(notifier.shown, ElementsAre(messages::SetStatusFailed("memory switch 8")));
+            EXPECT_EQ(notifier.shown[0].text,
+                      "Fail to set status of printer: memory switch 8 could not be written.\n"
+                      "Check the cable and that the printer is switched on, then connect "
+                      "again and repeat Set Status.");
+            EXPECT_EQ(notifier.shown[0].icon, MessageIcon::Stop);
+            EXPECT_EQ(view.enabled, kExitButton);
+            EXPECT_THAT(view.calls, ::testing::Contains("refresh off"));
+            EXPECT_TRUE(starter.started.empty());
+            EXPECT_EQ(progress.position, 0);
+        }
+    }
+}
+
+TEST_F(SetStatusOnScript, FailedInOrOutIsNamedToo) {
+    script.writeResult = [](const Bytes& w, std::size_t) -> std::uint32_t {
+        return w == ToBytes(cmd::CmdLeaveSetup) ? 0u : static_cast<std::uint32_t>(w.size());
     };
-    Run();
-    const auto in = Find(script.writes, ToBytes(cmd::CmdEnterSetup));
-    const auto out = Find(script.writes, ToBytes(cmd::CmdLeaveSetup));
-    ASSERT_LT(in, static_cast<std::ptrdiff_t>(script.writes.size()));
-    EXPECT_EQ(out, in + 7);
+    EXPECT_EQ(Run(), SetStatusOutcome::WriteFailed);
+    EXPECT_EQ(std::count(script.writes.begin(), script.writes.end(), ToBytes(cmd::CmdLeaveSetup)),
+              1)
+        << "a failed OUT is not sent again";
+    EXPECT_EQ(script.writes.back(), ToBytes(cmd::CmdLeaveSetup));
+    EXPECT_THAT(notifier.shown,
+                ElementsAre(messages::SetStatusFailed("the command that ends user setup (OUT)")));
+
+    script.writes.clear();
+    notifier.shown.clear();
+    script.writeResult = [](const Bytes& w, std::size_t) -> std::uint32_t {
+        return w == ToBytes(cmd::CmdEnterSetup) ? 0u : static_cast<std::uint32_t>(w.size());
+    };
+    EXPECT_EQ(Run(), SetStatusOutcome::WriteFailed);
+    EXPECT_EQ(script.writes.back(), ToBytes(cmd::CmdLeaveSetup));
+    EXPECT_THAT(notifier.shown,
+                ElementsAre(messages::SetStatusFailed("the command that starts user setup (IN)")));
 }
 
 TEST_F(SetStatusOnScript, FailedHandshakeWritesNothingAndLeavesOnlyExit) {
@@ -233,6 +276,22 @@ TEST_F(VirtualPrinterFixture, SetStatusWritesTheSwitchesThePrinterKeeps) {
     EXPECT_EQ(CodePageIndex(Bits(engine->memorySwitch(2))), 17);
     EXPECT_EQ(engine->memorySwitch(12), 0);
     EXPECT_EQ(notifier.shown.back(), messages::kSetStatusSuccess);
+}
+
+// The line dies right after IN was answered: every later write fails.
+TEST_F(VirtualPrinterFixture, SetStatusReportsALineThatHungUpInsideTheSetupPeriod) {
+    config.fault = sim::FaultMode::HangUpAfterIn;
+    for (const char* link : {"COM1", "R-3:/dev/usb/lp0"}) {
+        SCOPED_TRACE(link);
+        notifier.shown.clear();
+        view.choice = {1, 0, 0};
+        Connect(link);
+        RecordingStarter starter;
+        EXPECT_EQ(SetStatus(*exchange, starter), SetStatusOutcome::WriteFailed);
+        EXPECT_THAT(notifier.shown, ElementsAre(messages::SetStatusFailed("memory switch 12")));
+        EXPECT_EQ(view.enabled, kExitButton);
+        EXPECT_EQ(engine->restartCount(), 0) << "nothing reached the printer after IN";
+    }
 }
 
 TEST(InitializeStatus, ClearsTheUserSettingsAndSelectsStd) {

@@ -253,7 +253,9 @@ int SetStatusCommand(Runtime& rt, const std::string& path) {
     dialog.OnLoadStatus(path);
     if (!dialog.lastFileOk()) return kFileOrPort;
     dialog.OnSetStatus();
-    if (dialog.lastSetStatus() == SetStatusOutcome::HandshakeFailed) return kPrinterFailed;
+    if (dialog.lastSetStatus() == SetStatusOutcome::HandshakeFailed ||
+        dialog.lastSetStatus() == SetStatusOutcome::WriteFailed)
+        return kPrinterFailed;
     if (dialog.downloading()) {
         parts.timers.run([&dialog](int id) { dialog.OnTimer(id); });
         bar.Finish();

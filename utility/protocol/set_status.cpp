@@ -1,5 +1,7 @@
 #include "set_status.h"
 
+#include <fmt/format.h>
+
 #include "status_commands.h"
 
 namespace tessaly {
@@ -27,7 +29,35 @@ void DiscardPendingUsbInput(StatusExchange& exchange) {
     }
 }
 
+// Writes a command and tells whether the port took all of it.
+template <std::size_t N>
+bool Send(Session& session, const std::array<std::uint8_t, N>& command) {
+    return session.Write(command) == N;
+}
+
+constexpr const char* kEnterStep = "the command that starts user setup (IN)";
+constexpr const char* kLeaveStep = "the command that ends user setup (OUT)";
+constexpr const char* kSelectStep = "the command that selects the printer (ESC = 1)";
+
+// Ends a Set Status whose write of `step` failed: the user is told, and as
+// after a failed handshake only Exit stays usable, for the link is in doubt.
+SetStatusOutcome WriteFailed(StatusExchange& exchange, const std::string& step) {
+    exchange.session().notifier.notify(messages::SetStatusFailed(step));
+    exchange.progress().setPosition(0);
+    exchange.FailurePath();
+    exchange.view().setButtonsEnabled(kExitButton, true);
+    return SetStatusOutcome::WriteFailed;
+}
+
 }  // namespace
+
+Message messages::SetStatusFailed(const std::string& step) {
+    return {fmt::format("Fail to set status of printer: {} could not be written.\nCheck the "
+                        "cable and that the printer is switched on, then connect again and "
+                        "repeat Set Status.",
+                        step),
+            "Warning", MessageIcon::Stop};
+}
 
 std::array<char, 8> SwitchCharacters(const SwitchBits& bits) {
     std::array<char, 8> chars{};
@@ -43,11 +73,13 @@ std::array<char, 8> Switch1Characters(const SwitchBits& msw1) {
     return chars;
 }
 
-void WriteMemorySwitch(StatusExchange& exchange, int n, const std::array<char, 8>& chars,
+bool WriteMemorySwitch(StatusExchange& exchange, int n, const std::array<char, 8>& chars,
                        bool step) {
-    exchange.session().Write(cmd::CmdWriteSwitch(static_cast<std::uint8_t>(n), chars));
+    if (!Send(exchange.session(), cmd::CmdWriteSwitch(static_cast<std::uint8_t>(n), chars)))
+        return false;
     if (step) exchange.progress().step();
     if (!exchange.usb()) ReadAcknowledge(exchange);
+    return true;
 }
 
 SetStatusOutcome SetStatus(StatusExchange& exchange, FontDownloadStarter& download) {
@@ -68,37 +100,55 @@ SetStatusOutcome SetStatus(StatusExchange& exchange, FontDownloadStarter& downlo
     view.repaint();
 
     // From here on the printer is in its user-setup period: nothing below may
-    // return before OUT has been sent.
-    session.Write(cmd::CmdEnterSetup);
-    if (exchange.usb()) {
-        exchange.ClearBuffer();
-        exchange.UsbRead();
+    // return before OUT has been sent. A write the port does not take whole ends
+    // the writing; `failed` names its step.
+    std::string failed;
+    if (Send(session, cmd::CmdEnterSetup)) {
+        if (exchange.usb()) {
+            exchange.ClearBuffer();
+            exchange.UsbRead();
+        } else {
+            ReadAcknowledge(exchange);
+        }
+        progress.step();
     } else {
-        ReadAcknowledge(exchange);
+        failed = kEnterStep;
     }
-    progress.step();
+
+    auto writeSwitch = [&](int n, const std::array<char, 8>& chars, bool step = true) {
+        if (failed.empty() && !WriteMemorySwitch(exchange, n, chars, step))
+            failed = fmt::format("memory switch {}", n);
+    };
+    auto warnAllSet = [&](const SwitchBits& bits, const Message& warning) {
+        if (failed.empty() && AllBitsSet(bits)) session.notifier.notify(warning);
+    };
 
     const BuyerChoice choice = view.buyerChoice();
     const int y = choice.listIndex;
     bool wroteSwitch12 = false;
-    if (y != 0) {
-        WriteMemorySwitch(exchange, 12, SwitchCharacters(settings.msw12), false);
-        wroteSwitch12 = true;
+    if (y != 0 && failed.empty()) {
+        writeSwitch(12, SwitchCharacters(settings.msw12), false);
+        wroteSwitch12 = failed.empty();
         if (!IsNationalBuyerValue(choice.currentBuyerValue)) view.setCodePageListEnabled(true);
     }
-    progress.step();
+    if (failed.empty()) progress.step();
 
-    WriteMemorySwitch(exchange, 1, Switch1Characters(settings.msw1));
-    WriteMemorySwitch(exchange, 2, SwitchCharacters(settings.msw2));
-    if (AllBitsSet(settings.msw8)) session.notifier.notify(messages::kSwitch8NotSetUp);
-    WriteMemorySwitch(exchange, 8, SwitchCharacters(settings.msw8));
-    WriteMemorySwitch(exchange, 9, SwitchCharacters(settings.msw9));
-    if (AllBitsSet(settings.msw10)) session.notifier.notify(messages::kSwitch10NotSetUp);
-    WriteMemorySwitch(exchange, 10, SwitchCharacters(settings.msw10));
-    if (AllBitsSet(settings.msw11)) session.notifier.notify(messages::kSwitch11NotSetUp);
-    WriteMemorySwitch(exchange, 11, SwitchCharacters(settings.msw11));
+    writeSwitch(1, Switch1Characters(settings.msw1));
+    writeSwitch(2, SwitchCharacters(settings.msw2));
+    warnAllSet(settings.msw8, messages::kSwitch8NotSetUp);
+    writeSwitch(8, SwitchCharacters(settings.msw8));
+    writeSwitch(9, SwitchCharacters(settings.msw9));
+    warnAllSet(settings.msw10, messages::kSwitch10NotSetUp);
+    writeSwitch(10, SwitchCharacters(settings.msw10));
+    warnAllSet(settings.msw11, messages::kSwitch11NotSetUp);
+    writeSwitch(11, SwitchCharacters(settings.msw11));
 
-    session.Write(cmd::CmdLeaveSetup);
+    // OUT once, whatever happened: a printer that still hears leaves user setup.
+    const bool left = Send(session, cmd::CmdLeaveSetup);
+    if (!failed.empty() || !left) {
+        if (failed.empty()) failed = kLeaveStep;
+        return WriteFailed(exchange, failed);
+    }
     exchange.Wait(100);
     if (exchange.usb()) {
         // Nothing reads the answers to the switch writes and OUT on USB; left
@@ -108,7 +158,7 @@ SetStatusOutcome SetStatus(StatusExchange& exchange, FontDownloadStarter& downlo
         ReadAcknowledge(exchange);
     }
     // The printer restarts with the new settings.
-    session.Write(cmd::CmdSelectPrinter);
+    if (!Send(session, cmd::CmdSelectPrinter)) return WriteFailed(exchange, kSelectStep);
     for (int i = 0; i < 2; ++i) {
         progress.step();
         exchange.Wait(1000);

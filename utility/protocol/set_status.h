@@ -18,6 +18,7 @@ enum class SetStatusOutcome {
     HandshakeFailed,      // nothing was written; only Exit is usable
     Done,                 // switches written, success shown, buttons usable again
     FontDownloadStarted,  // switches written, the font download now owns the dialog
+    WriteFailed,          // a write was not taken whole; only Exit is usable
 };
 
 // The characters of a switch write, bit 8 first: '1' for a set bit, '0' otherwise.
@@ -27,12 +28,15 @@ std::array<char, 8> SwitchCharacters(const SwitchBits& bits);
 std::array<char, 8> Switch1Characters(const SwitchBits& msw1);
 
 // Writes memory switch n; on byte links reads (and ignores) the 3-byte answer.
-void WriteMemorySwitch(StatusExchange& exchange, int n, const std::array<char, 8>& chars,
+// False when the port did not take the whole command.
+bool WriteMemorySwitch(StatusExchange& exchange, int n, const std::array<char, 8>& chars,
                        bool step = true);
 
 // Writes the record into the printer inside one user-setup period. Once IN has
-// been sent, OUT is always sent. Hands over to the font download when a national
-// buyer set (KOR, CHN-GB2312, CHN-BIG5, JAP) was chosen.
+// been sent, OUT is always sent. A write the port does not take whole ends the
+// run: OUT is still tried once, then the failure is reported and only Exit stays
+// usable. Hands over to the font download when a national buyer set (KOR,
+// CHN-GB2312, CHN-BIG5, JAP) was chosen.
 SetStatusOutcome SetStatus(StatusExchange& exchange, FontDownloadStarter& download);
 
 // Resets the user-settable part of the record (Auto Line Feed and the other bits
@@ -51,6 +55,8 @@ inline const Message kStartFontDownload{
     MessageIcon::Exclamation};
 inline const Message kSetStatusSuccess{"Success to set status of printer", "Information",
                                        MessageIcon::Information};
+// Set Status stopped because the printer did not take the write of `step`.
+Message SetStatusFailed(const std::string& step);
 }  // namespace messages
 
 }  // namespace tessaly
