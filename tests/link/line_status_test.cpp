@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 
 #include "port_list.h"
 #include "printer_port.h"
@@ -157,6 +158,55 @@ TEST_F(SerialDsr, APrinterSignallingDsrIsAccepted) {
     ASSERT_TRUE(port.Setup(Named("COM1")));
     EXPECT_TRUE(port.Open(0)) << port.LastError();
     EXPECT_GE(answer.asked, 1);
+}
+
+// The real termios device asks the driver for DSR before each write and for its
+// output queue before a success is reported; both answered here by the fake
+// driver, as a printer holding its handshake off would make them.
+struct SerialHandshake : ::testing::Test {
+    Testbed bed;
+    std::atomic<int> modem{TIOCM_DSR | TIOCM_CTS};
+    std::atomic<int> queued{0};
+    std::atomic<int> queueAsked{0};
+
+    static gboolean Handle(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data) {
+        auto* self = static_cast<SerialHandshake*>(data);
+        const auto request = umockdev_ioctl_client_get_request(client);
+        if (request == TIOCMGET) return testing::AnswerInt(client, self->modem);
+        if (request == TIOCOUTQ) {
+            ++self->queueAsked;
+            return testing::AnswerInt(client, self->queued);
+        }
+        return testing::PassThrough(client);
+    }
+    void SetUp() override {
+        bed.Add(kTtyS0);
+        bed.DeviceFd("/dev/ttyS0");
+        bed.AttachIoctl("/dev/ttyS0", G_CALLBACK(Handle), this);
+    }
+};
+
+TEST_F(SerialHandshake, DsrOffHoldsWritesAndAQueueThatStaysFullIsNoSuccess) {
+    PrinterPort port;
+    ASSERT_TRUE(port.Setup(Named("COM1")));
+    ASSERT_TRUE(port.Open(0)) << port.LastError();
+    const std::uint8_t init[] = {0x1B, 0x40};
+    EXPECT_EQ(port.Write(init, 2), 2u);
+    EXPECT_TRUE(port.WaitSent());
+    EXPECT_GE(queueAsked, 1);
+
+    modem = TIOCM_CTS;  // the printer drops DSR: it cannot take more now
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(port.Write(init, 2), 0u);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(3000));
+    EXPECT_NE(port.LastError().find("DSR"), std::string::npos) << port.LastError();
+
+    modem = TIOCM_DSR | TIOCM_CTS;
+    queued = 1743;  // bytes that never leave: CTS held off
+    start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(port.WaitSent());
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(3000));
+    EXPECT_NE(port.LastError().find("1743 bytes"), std::string::npos) << port.LastError();
 }
 
 }  // namespace

@@ -6,7 +6,10 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <functional>
+#include <optional>
 #include <thread>
 
 #include "posix_serial_device.h"
@@ -20,9 +23,17 @@ struct FakeDevice final : SerialDevice {
         bool openResult = true;
         bool setLineResult = true;
         DsrState dsr = DsrState::On;
+        // When set, answers DSR queries instead of `dsr` (a line that changes).
+        std::function<DsrState()> dsrNow;
+        int dsrQueries = 0;
+        bool driverHoldsOutput = false;
+        // Answers to successive output-queue queries; the last one repeats.
+        std::vector<std::optional<std::uint32_t>> pending{0u};
+        std::size_t pendingQueries = 0;
         bool open = false;
         int opens = 0;
         bool purged = false;
+        std::size_t written = 0;
         LineSettings line;
         SerialTimeouts timeouts;
     };
@@ -35,13 +46,24 @@ struct FakeDevice final : SerialDevice {
         s_.line = l;
         return s_.setLineResult;
     }
-    DsrState QueryDsr() override { return s_.dsr; }
+    DsrState QueryDsr() override {
+        ++s_.dsrQueries;
+        return s_.dsrNow ? s_.dsrNow() : s_.dsr;
+    }
     bool SetTimeouts(const SerialTimeouts& t) override {
         s_.timeouts = t;
         return true;
     }
     bool Purge() override { return s_.purged = true; }
-    std::uint32_t Write(const std::uint8_t*, std::uint32_t n) override { return n; }
+    std::optional<std::uint32_t> PendingOutput() override {
+        const std::size_t i = std::min(s_.pendingQueries++, s_.pending.size() - 1);
+        return s_.pending[i];
+    }
+    bool HoldsOutputWhileDsrLow() const override { return s_.driverHoldsOutput; }
+    std::uint32_t Write(const std::uint8_t*, std::uint32_t n) override {
+        s_.written += n;
+        return n;
+    }
     std::uint32_t Read(std::uint8_t*, std::uint32_t) override { return 0; }
     void Close() override { s_.open = false; }
     bool IsOpen() const override { return s_.open; }
@@ -115,6 +137,67 @@ TEST_F(SerialRules, FailedOpenStillWaitsAndReportsWhy) {
     EXPECT_EQ(port.LastError(), "device says no");
     PortSettings empty;
     EXPECT_FALSE(port.Setup(empty));
+}
+
+// Termios has no DSR output flow: the port waits for DSR before each write, within
+// the write's own time limit, and gives up with a short write.
+TEST_F(SerialRules, WritesWaitWhileThePrinterHoldsDsrOff) {
+    ASSERT_TRUE(port.Open(0));
+    const std::uint8_t block[100] = {};
+    device.dsrNow = [&] { return clock.now() < 600 ? DsrState::Off : DsrState::On; };
+    EXPECT_EQ(port.Write(block, sizeof block), 100u);
+    EXPECT_GE(clock.now(), 600) << "held until DSR came back";
+
+    device.dsrNow = [] { return DsrState::Off; };
+    const std::int64_t start = clock.now();
+    const std::size_t before = device.written;
+    EXPECT_EQ(port.Write(block, sizeof block), 0u);
+    EXPECT_EQ(device.written, before) << "nothing reached the line";
+    EXPECT_GE(clock.now() - start, 3000 + 5 * 100);
+    EXPECT_LT(clock.now() - start, 3000 + 5 * 100 + 50);
+    EXPECT_NE(port.LastError().find("DSR"), std::string::npos) << port.LastError();
+}
+
+TEST_F(SerialRules, DsrIsNotWaitedForByADriverThatDoesItOrOnALineWithoutIt) {
+    device.driverHoldsOutput = true;
+    ASSERT_TRUE(port.Open(0));
+    device.dsr = DsrState::Off;
+    device.dsrQueries = 0;
+    const std::uint8_t byte = 0x41;
+    EXPECT_EQ(port.Write(&byte, 1), 1u);
+    EXPECT_EQ(device.dsrQueries, 0);
+
+    port.Close();
+    device.driverHoldsOutput = false;
+    device.dsr = DsrState::NoModemLines;  // a pseudo-terminal
+    ASSERT_TRUE(port.Open(0));
+    device.dsrQueries = 0;
+    EXPECT_EQ(port.Write(&byte, 1), 1u);
+    EXPECT_EQ(device.dsrQueries, 0);
+}
+
+// Success is reported only once the driver's output queue has emptied; a queue
+// that stops shrinking (CTS held off) is a failure after the write time-out.
+TEST_F(SerialRules, WaitSentWaitsForTheOutputQueueToEmpty) {
+    ASSERT_TRUE(port.Open(0));
+    device.pending = {4096u, 4096u, 2000u, 10u, 0u};
+    EXPECT_TRUE(port.WaitSent());
+    EXPECT_EQ(device.pendingQueries, 5u);
+
+    device.pending = {1743u, 616u};
+    device.pendingQueries = 0;
+    const std::int64_t start = clock.now();
+    EXPECT_FALSE(port.WaitSent());
+    EXPECT_GE(clock.now() - start, 3000);
+    EXPECT_LT(clock.now() - start, 3100);
+    EXPECT_NE(port.LastError().find("616 bytes"), std::string::npos) << port.LastError();
+
+    device.pending = {std::nullopt};
+    device.pendingQueries = 0;
+    EXPECT_FALSE(port.WaitSent());
+    EXPECT_EQ(port.LastError(), "device says no");
+    port.Close();
+    EXPECT_FALSE(port.WaitSent());
 }
 
 // The real termios device on a pseudo-terminal: the test holds the master side.

@@ -99,6 +99,43 @@ TEST_F(UsbPrinters, TheListedEntryOpensWritesAndReadsWithinTheTimeout) {
     EXPECT_LT(waited, 800);
 }
 
+// A short reply ends a USB read: a one-byte answer does not hold the read for
+// the rest of its timeout.
+TEST_F(UsbPrinters, AShortReplyEndsTheReadAtOnce) {
+    const int printer = bed.DeviceFd("/dev/usb/lp0");
+    PrinterPort port;
+    ASSERT_TRUE(port.Setup(Named("R-3:/dev/usb/lp0")));
+    ASSERT_TRUE(port.Open(0)) << port.LastError();
+    Send(printer, "\x20");
+    std::uint8_t reply[16] = {};
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(port.Read(reply, sizeof reply, 1000), 1u);
+    EXPECT_LT(ElapsedMs(start), 200);
+    EXPECT_EQ(reply[0], 0x20);
+}
+
+// Success needs the last transfer to be taken: a printer that takes nothing
+// leaves its transfer pending, and waiting for it gives up within its bound.
+TEST_F(UsbPrinters, WaitingForTheLastTransferTellsWhetherThePrinterTookIt) {
+    const int printer = bed.DeviceFd("/dev/usb/lp0");
+    PosixUsbDevice device;
+    ASSERT_TRUE(device.Open("/dev/usb/lp0")) << device.LastError();
+    const std::string block(4096, 'x');
+    const auto* data = reinterpret_cast<const std::uint8_t*>(block.data());
+    EXPECT_EQ(device.Write(data, 64, WriteBounds{0, 100}), 64u);
+    EXPECT_TRUE(device.WaitSent(200));
+    // The printer stops reading: the link fills up and stays full.
+    while (device.Write(data, 4096, WriteBounds{0, 100}) == 4096u) {
+    }
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(device.WaitSent(300));
+    EXPECT_GE(ElapsedMs(start), 290);
+    EXPECT_NE(device.LastError().find("stopped taking data"), std::string::npos)
+        << device.LastError();
+    Drain(printer, 1u << 20, 300);
+    EXPECT_TRUE(device.WaitSent(300));
+}
+
 TEST_F(UsbPrinters, TheNodeIsHeldExclusively) {
     const int printer = bed.DeviceFd("/dev/usb/lp0");
     ASSERT_GE(printer, 0);
@@ -188,6 +225,17 @@ TEST_F(UsbHotPlug, AWriteCatchesUpWithNoticesNobodyDelivered) {
     EXPECT_EQ(WriteText(port, "later"), 5u);
     EXPECT_EQ(port.deviceState(), 1);
     EXPECT_EQ(Drain(back, 5), "later");
+}
+
+// Notices of a removal come while the system may still list the printer: that
+// must not bring the port back to a printer that is going away.
+TEST_F(UsbHotPlug, ARemovalNoticeAloneNeverReopensThePrinter) {
+    bed.Uevent(testing::NodeSyspath("1-1", "lp0"), "remove");  // still listed
+    DeliverNotices();
+    EXPECT_EQ(port.deviceState(), -1);
+    EXPECT_EQ(WriteText(port, "lost"), 0u);
+    EXPECT_FALSE(port.WaitSent());
+    EXPECT_NE(port.LastError().find("unplugged"), std::string::npos) << port.LastError();
 }
 
 TEST_F(UsbHotPlug, RemovalOfAnotherPrinterChangesNothing) {

@@ -20,6 +20,11 @@ class ConcretePort {
                                std::uint32_t timeoutMs) = 0;
     virtual void Close() = 0;
     virtual bool IsOpen() const = 0;
+    // Waits (bounded) until every byte written so far has left the computer, so
+    // that a success reported afterwards is true. False when the device did not
+    // take them. Ports whose writes return only once the device took the bytes
+    // (the parallel port's driver, the virtual printer) have nothing to wait for.
+    virtual bool WaitSent() { return IsOpen(); }
 
     // Why the last Setup, Open, Write or Read failed, phrased for the user with
     // what to do about it; empty when nothing failed or nothing more is known.

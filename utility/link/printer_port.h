@@ -44,6 +44,8 @@ class PrinterPort {
     bool Open(int unused = 0);
     std::uint32_t Write(const std::uint8_t* data, std::uint32_t count);
     std::uint32_t Read(std::uint8_t* buffer, std::uint32_t count, std::uint32_t timeoutMs);
+    // True once everything written has left the computer (see ConcretePort).
+    bool WaitSent() { return port_ && port_->WaitSent(); }
     void Close();
 
     PortType type() const { return type_; }

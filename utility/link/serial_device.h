@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace tessaly {
@@ -46,6 +47,12 @@ class SerialDevice {
     virtual bool SetTimeouts(const SerialTimeouts& timeouts) = 0;
     // Discards everything pending in both directions.
     virtual bool Purge() = 0;
+    // Bytes written that have not left the computer yet (the driver's output
+    // queue); nullopt when that cannot be asked (LastError says why).
+    virtual std::optional<std::uint32_t> PendingOutput() = 0;
+    // Whether the driver itself stops sending while the printer holds DSR low.
+    // Where it does not (termios has no such flag), SerialPort waits for DSR.
+    virtual bool HoldsOutputWhileDsrLow() const = 0;
     virtual std::uint32_t Write(const std::uint8_t* data, std::uint32_t count) = 0;
     virtual std::uint32_t Read(std::uint8_t* buffer, std::uint32_t count) = 0;
     virtual void Close() = 0;

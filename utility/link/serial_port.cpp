@@ -1,5 +1,6 @@
 #include "serial_port.h"
 
+#include <optional>
 #include <utility>
 
 namespace tessaly {
@@ -37,7 +38,9 @@ bool SerialPort::Open(int) {
         Fail(device_->LastError());
         return false;
     }
-    switch (device_->QueryDsr()) {
+    const DsrState dsr = device_->QueryDsr();
+    modemLines_ = dsr != DsrState::NoModemLines;
+    switch (dsr) {
         case DsrState::On:
         case DsrState::NoModemLines:  // a pseudo-terminal cannot signal DSR
             break;
@@ -62,7 +65,63 @@ bool SerialPort::Open(int) {
 std::uint32_t SerialPort::Write(const std::uint8_t* data, std::uint32_t count) {
     if (!isOpen_ || data == nullptr || count == 0) return 0;
     std::lock_guard lock(ioLock_);
+    // The printer asks the host to stop sending by dropping DSR. Where the driver
+    // does not honour that, each write waits for DSR within its own time limit.
+    if (modemLines_ && !device_->HoldsOutputWhileDsrLow()) {
+        const std::int64_t limit = kFixedTimeouts.writeTotalConstant +
+                                   std::int64_t{kFixedTimeouts.writeTotalMultiplier} * count;
+        if (!WaitForDsr(clock_.now() + limit)) return 0;
+    }
     return device_->Write(data, count);
+}
+
+bool SerialPort::WaitForDsr(std::int64_t deadline) {
+    for (;;) {
+        switch (device_->QueryDsr()) {
+            case DsrState::On:
+            case DsrState::NoModemLines:
+                return true;
+            case DsrState::QueryFailed:
+                lastError_ = device_->LastError();
+                return false;
+            case DsrState::Off:
+                break;
+        }
+        if (clock_.now() >= deadline) {
+            lastError_ = "The printer on " + portName_ +
+                         " holds DSR off and takes no data: check that it is on line, has "
+                         "paper and its cover is closed.";
+            return false;
+        }
+        clock_.sleep(kPollMs);
+    }
+}
+
+bool SerialPort::WaitSent() {
+    if (!isOpen_) return false;
+    std::lock_guard lock(ioLock_);
+    std::optional<std::uint32_t> least;
+    std::int64_t lastProgress = clock_.now();
+    for (;;) {
+        const auto pending = device_->PendingOutput();
+        if (!pending) {
+            lastError_ = device_->LastError();
+            return false;
+        }
+        if (*pending == 0) return true;
+        const std::int64_t now = clock_.now();
+        if (!least || *pending < *least) {
+            least = pending;
+            lastProgress = now;
+        } else if (now - lastProgress >= kFixedTimeouts.writeTotalConstant) {
+            lastError_ = "The printer on " + portName_ + " did not take the last " +
+                         std::to_string(*pending) +
+                         " bytes: check that it is switched on, on line, and that the cable "
+                         "carries its handshake lines.";
+            return false;
+        }
+        clock_.sleep(kPollMs);
+    }
 }
 
 std::uint32_t SerialPort::Read(std::uint8_t* buffer, std::uint32_t count, std::uint32_t) {

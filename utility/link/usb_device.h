@@ -40,6 +40,10 @@ class UsbDevice {
                                 const WriteBounds& bounds) = 0;
     virtual std::uint32_t Read(std::uint8_t* buffer, std::uint32_t count,
                                const ReadBounds& bounds) = 0;
+    // Waits at most timeoutMs for the last write to be taken by the printer; false
+    // (with LastError) when it was not. Windows' overlapped writes complete only
+    // once their transfer did, so there nothing is ever pending.
+    virtual bool WaitSent(std::uint32_t /*timeoutMs*/) { return IsOpen(); }
     virtual void Close() = 0;
     virtual bool IsOpen() const = 0;
     // The last failure, phrased for the user with what to do about it.

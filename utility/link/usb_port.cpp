@@ -71,8 +71,14 @@ void UsbPort::HandleEventsLocked() {
         }
     }
     if (deviceState_ != -1 || !isOpen_) return;
-    // The printer is away: look for it again on every notice. Its node may differ
-    // from the one it had, so it is recognised by its identity.
+    // The printer is away: look for it again when something arrives. Its node may
+    // differ from the one it had, so it is recognised by its identity. A notice of
+    // its removal can come before the system stops listing it, so a removal alone
+    // never leads to a search.
+    const bool arrivals = std::any_of(events.begin(), events.end(), [](const UsbEvent& event) {
+        return event.action == UsbEvent::Action::Added;
+    });
+    if (!arrivals) return;
     std::optional<std::string> node;
     for (const UsbEvent& event : events) {
         if (event.action == UsbEvent::Action::Added && identity_ && event.identity == identity_)
@@ -122,7 +128,9 @@ std::uint32_t UsbPort::Read(std::uint8_t* buffer, std::uint32_t count, std::uint
         if (device_->IsOpen()) {
             if (device_->Read(buffer, 1, ReadBounds{slice, 0}) == 1) {
                 if (count == 1) return 1;
-                const ReadBounds rest{std::max(leftMs(), kReadIntervalMs), kReadIntervalMs};
+                // The rest of the reply comes with its first byte; a printer sends
+                // no more once a short packet ended it.
+                const ReadBounds rest{kReadIntervalMs, kReadIntervalMs};
                 return 1 + device_->Read(buffer + 1, count - 1, rest);
             }
         } else {
@@ -133,8 +141,22 @@ std::uint32_t UsbPort::Read(std::uint8_t* buffer, std::uint32_t count, std::uint
     }
 }
 
+bool UsbPort::WaitSent() {
+    std::lock_guard lock(ioLock_);
+    if (!isOpen_) return false;
+    HandleEventsLocked();
+    if (!device_->IsOpen()) {
+        lastError_ = "The printer was unplugged: plug it in again and switch it on.";
+        return false;
+    }
+    if (device_->WaitSent(kWriteStallMs)) return true;
+    lastError_ = device_->LastError();
+    return false;
+}
+
 void UsbPort::Close() {
     std::lock_guard lock(ioLock_);
+    if (device_->IsOpen()) device_->WaitSent(kWriteStallMs);
     device_->Close();
     if (watching_) watcher_->Stop();
     watching_ = false;

@@ -12,7 +12,8 @@ namespace tessaly {
 // with a lock, bounds every read by the caller's timeout, and follows the printer
 // through unplugging: on removal it lets go of the device (deviceState -1), and
 // when the same printer (vendor, product, serial number) comes back, at whatever
-// node, it opens it again (deviceState 1).
+// node, it opens it again (deviceState 1). Only an arrival notice brings it back:
+// a removal notice may come while the printer is still listed.
 //
 // Notices are handled by HandleDeviceEvents(), which an event loop calls when
 // NotificationFd() becomes readable; Write and Read also handle pending notices
@@ -34,7 +35,12 @@ class UsbPort final : public ConcretePort {
     // Closes the device if held and opens the current node again.
     bool Reopen();
     std::uint32_t Write(const std::uint8_t* data, std::uint32_t count) override;
+    // Returns as soon as a reply has arrived: a short packet ends a USB read.
     std::uint32_t Read(std::uint8_t* buffer, std::uint32_t count, std::uint32_t timeoutMs) override;
+    // Waits for the last transfer to complete (at most kWriteStallMs); false when
+    // the printer did not take it or was unplugged.
+    bool WaitSent() override;
+    // Lets the last transfer complete (bounded) before letting go of the device.
     void Close() override;
     bool IsOpen() const override { return isOpen_; }
     std::string LastError() const override;

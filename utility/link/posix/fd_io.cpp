@@ -232,6 +232,28 @@ std::uint32_t NodeFile::Read(std::uint8_t* buffer, std::uint32_t count, const Re
     return got;
 }
 
+bool NodeFile::WaitWritable(std::uint32_t timeoutMs) {
+    if (fd_ < 0) return false;
+    const std::int64_t deadline = NowMs() + timeoutMs;
+    for (;;) {
+        const std::int64_t left = std::max<std::int64_t>(0, deadline - NowMs());
+        pollfd p{fd_, POLLOUT, 0};
+        const int ready = poll(&p, 1, static_cast<int>(left));
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready < 0) {
+            Fail("Writing to", errno);
+            return false;
+        }
+        if (ready > 0 && (p.revents & (POLLERR | POLLHUP | POLLNVAL))) {
+            Fail("Writing to", EIO);
+            return false;
+        }
+        if (ready > 0) return true;
+        Fail("Writing to", ETIMEDOUT);
+        return false;
+    }
+}
+
 void NodeFile::Close() {
     if (fd_ < 0) return;
     flock(fd_, LOCK_UN);

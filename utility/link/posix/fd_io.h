@@ -55,6 +55,9 @@ class NodeFile {
     bool Open(const std::string& path);
     std::uint32_t Write(const std::uint8_t* data, std::uint32_t count, const WriteBounds& bounds);
     std::uint32_t Read(std::uint8_t* buffer, std::uint32_t count, const ReadBounds& bounds);
+    // Waits at most timeoutMs until the node reports it can take a write again,
+    // which for usblp means its last transfer completed.
+    bool WaitWritable(std::uint32_t timeoutMs);
     void Close();
 
     bool IsOpen() const { return fd_ >= 0; }

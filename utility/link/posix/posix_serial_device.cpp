@@ -169,6 +169,15 @@ bool PosixSerialDevice::Purge() {
     return tcflush(fd_, TCIOFLUSH) == 0;
 }
 
+std::optional<std::uint32_t> PosixSerialDevice::PendingOutput() {
+    int pending = 0;
+    if (fd_ < 0 || ioctl(fd_, TIOCOUTQ, &pending) != 0) {
+        SetErrno("Reading the output queue of", fd_ < 0 ? EBADF : errno);
+        return std::nullopt;
+    }
+    return static_cast<std::uint32_t>(pending < 0 ? 0 : pending);
+}
+
 std::uint32_t PosixSerialDevice::Write(const std::uint8_t* data, std::uint32_t count) {
     if (fd_ < 0) return 0;
     const WriteBounds bounds{timeouts_.writeTotalConstant + timeouts_.writeTotalMultiplier * count,

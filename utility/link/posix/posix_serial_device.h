@@ -19,6 +19,10 @@ class PosixSerialDevice final : public SerialDevice {
     DsrState QueryDsr() override;
     bool SetTimeouts(const SerialTimeouts& timeouts) override;
     bool Purge() override;
+    // TIOCOUTQ: what the driver still holds for the line.
+    std::optional<std::uint32_t> PendingOutput() override;
+    // Termios knows CTS output flow only; DSR is waited for by SerialPort.
+    bool HoldsOutputWhileDsrLow() const override { return false; }
     std::uint32_t Write(const std::uint8_t* data, std::uint32_t count) override;
     std::uint32_t Read(std::uint8_t* buffer, std::uint32_t count) override;
     void Close() override;

@@ -19,6 +19,9 @@ class PosixUsbDevice final : public UsbDevice {
                        const ReadBounds& bounds) override {
         return file_.Read(buffer, count, bounds);
     }
+    // usblp opened non-blocking returns from a write once the transfer is under
+    // way and reports POLLOUT when it completed; closing earlier may drop it.
+    bool WaitSent(std::uint32_t timeoutMs) override { return file_.WaitWritable(timeoutMs); }
     void Close() override { file_.Close(); }
     bool IsOpen() const override { return file_.IsOpen(); }
     std::string LastError() const override { return file_.LastError(); }

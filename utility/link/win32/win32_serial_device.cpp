@@ -87,6 +87,17 @@ bool Win32SerialDevice::Purge() {
     return PurgeComm(handle_.get(), kPurgeAll) != 0;
 }
 
+std::optional<std::uint32_t> Win32SerialDevice::PendingOutput() {
+    DWORD errors = 0;
+    COMSTAT status{};
+    if (!ClearCommError(handle_.get(), &errors, &status)) {
+        lastError_ = "The output queue of " + name_ +
+                     " cannot be read: " + SystemMessage(GetLastError()) + ".";
+        return std::nullopt;
+    }
+    return status.cbOutQue;
+}
+
 std::uint32_t Win32SerialDevice::Write(const std::uint8_t* data, std::uint32_t count) {
     DWORD written = 0;
     if (!WriteFile(handle_.get(), data, count, &written, nullptr))

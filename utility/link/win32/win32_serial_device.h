@@ -26,6 +26,10 @@ class Win32SerialDevice final : public SerialDevice {
     DsrState QueryDsr() override;
     bool SetTimeouts(const SerialTimeouts& timeouts) override;
     bool Purge() override;
+    // ClearCommError's count of bytes still in the driver's output queue.
+    std::optional<std::uint32_t> PendingOutput() override;
+    // fOutxDsrFlow: the driver itself stops sending while DSR is low.
+    bool HoldsOutputWhileDsrLow() const override { return true; }
     std::uint32_t Write(const std::uint8_t* data, std::uint32_t count) override;
     std::uint32_t Read(std::uint8_t* buffer, std::uint32_t count) override;
     void Close() override;
