@@ -154,19 +154,56 @@ TEST_F(Download, WriteFailureInTheMiddleEndsWithTheFailureMessage) {
     EXPECT_EQ(progress.position, 0);
 }
 
-TEST_F(Download, FinalWriteFailureIsAFailureAndAShortOneASuccess) {
-    writeResult = [](const Bytes& w, std::size_t) {
-        return w.size() < 4096 && w.size() != 64 ? 0u : static_cast<std::uint32_t>(w.size());
+// The final block must be taken whole: a short final write is resumed like any
+// other block, and the download succeeds only once every byte went out.
+TEST_F(Download, ShortFinalBlockIsResumedAndFailsWhenTheRestIsNotTaken) {
+    const auto isTail = [](const Bytes& w) { return w.size() < 4096 && w.size() != 64; };
+    writeResult = [&](const Bytes& w, std::size_t) {
+        return isTail(w) ? 0u : static_cast<std::uint32_t>(w.size());
     };
     Start(3);
     EXPECT_EQ(download->outcome(), FontDownload::Outcome::Failed);
 
+    // The printer takes all but 616 bytes of the last block, then nothing more.
     script.writes.clear();
-    writeResult = [](const Bytes& w, std::size_t) {
-        return w.size() < 4096 && w.size() != 64 ? 1u : static_cast<std::uint32_t>(w.size());
+    notifier.shown.clear();
+    bool cut = false;
+    writeResult = [&](const Bytes& w, std::size_t) -> std::uint32_t {
+        if (!isTail(w)) return static_cast<std::uint32_t>(w.size());
+        if (cut) return 0u;
+        cut = true;
+        return static_cast<std::uint32_t>(w.size() - 616);
+    };
+    Start(3);
+    EXPECT_EQ(download->outcome(), FontDownload::Outcome::Failed);
+    EXPECT_EQ(notifier.shown.back(), messages::kFontDownloadFailure);
+    EXPECT_EQ(script.writes.back().size(), 616u) << "the rest was offered again";
+    EXPECT_EQ(progress.position, 0);
+
+    // The same with a printer that takes the rest: success, every byte once.
+    script.writes.clear();
+    cut = false;
+    writeResult = [&](const Bytes& w, std::size_t) -> std::uint32_t {
+        if (!isTail(w) || cut) return static_cast<std::uint32_t>(w.size());
+        cut = true;
+        return static_cast<std::uint32_t>(w.size() - 616);
     };
     Start(3);
     EXPECT_EQ(download->outcome(), FontDownload::Outcome::Succeeded);
+    EXPECT_EQ(notifier.shown.back(), messages::kFontDownloadSuccess);
+    Bytes taken = script.Wire();
+    const auto tail = script.writes.end() - 2;
+    taken.erase(taken.end() - static_cast<std::ptrdiff_t>(tail[1].size()) - 616,
+                taken.end() - static_cast<std::ptrdiff_t>(tail[1].size()));
+    EXPECT_EQ(taken, Payload(142));
+}
+
+TEST_F(Download, BytesThatNeverLeftTheComputerAreNoSuccess) {
+    script.sent = [] { return false; };
+    Start(5);
+    EXPECT_EQ(script.Wire(), Payload(143));
+    EXPECT_EQ(download->outcome(), FontDownload::Outcome::Failed);
+    EXPECT_EQ(notifier.shown.back(), messages::kFontDownloadFailure);
 }
 
 TEST_F(Download, ShortWritesResumeAtTheFirstByteNotTaken) {
@@ -295,6 +332,35 @@ TEST_F(VirtualPrinterFixture, SetStatusHandsOverToADownloadThePrinterAccepts) {
     EXPECT_EQ(receptions[0].result, sim::FontReception::Result::Ok);
     EXPECT_EQ(receptions[0].expected, 1244678u);
     EXPECT_EQ(notifier.shown.back(), messages::kFontDownloadSuccess);
+}
+
+// Against the virtual printer: a printer that stops taking data inside the last
+// block holds that write up to the serial write time-out; the download fails
+// unless it takes the rest before the next write's time-out runs out.
+TEST_F(VirtualPrinterFixture, PrinterThatStopsInsideTheLastBlockFailsTheDownload) {
+    const std::uint32_t size = 615695;  // payload 144, KOR
+    config.fault = sim::FaultMode::PartialWrite;
+    config.stallAfterBytes = size - 616;
+    for (const std::int64_t pause : {std::int64_t{60000}, std::int64_t{12000}}) {
+        SCOPED_TRACE(pause);
+        config.stallMs = pause;
+        notifier.shown.clear();
+        Connect();
+        notifier.answer = MessageAnswer::Yes;
+        PacingEngine timers(clock);
+        FontDownload download(*session, port->type(), 0, progress, view, timers, record.identity);
+        download.StartFontDownload(2);
+        timers.run([&](int id) { download.OnDownloadTimer(id); });
+        const auto font = engine->fontReceptions().at(0);
+        if (pause == 60000) {
+            EXPECT_EQ(download.outcome(), FontDownload::Outcome::Failed);
+            EXPECT_EQ(notifier.shown.back(), messages::kFontDownloadFailure);
+            EXPECT_EQ(font.received, font.expected - 616);
+        } else {
+            EXPECT_EQ(download.outcome(), FontDownload::Outcome::Succeeded);
+            EXPECT_EQ(font.result, sim::FontReception::Result::Ok);
+        }
+    }
 }
 
 }  // namespace

@@ -232,6 +232,17 @@ TEST_F(SetStatusOnScript, FailedInOrOutIsNamedToo) {
     EXPECT_EQ(script.writes.back(), ToBytes(cmd::CmdLeaveSetup));
     EXPECT_THAT(notifier.shown,
                 ElementsAre(messages::SetStatusFailed("the command that starts user setup (IN)")));
+
+    // Every write taken, but the bytes never left the computer.
+    script.writes.clear();
+    script.input.clear();
+    notifier.shown.clear();
+    script.writeResult = nullptr;
+    script.sent = [] { return false; };
+    EXPECT_EQ(Run(), SetStatusOutcome::WriteFailed);
+    EXPECT_EQ(script.writes.back(), ToBytes(cmd::CmdLeaveSetup));
+    EXPECT_THAT(notifier.shown,
+                ElementsAre(messages::SetStatusFailed("the command that ends user setup (OUT)")));
 }
 
 TEST_F(SetStatusOnScript, FailedHandshakeWritesNothingAndLeavesOnlyExit) {

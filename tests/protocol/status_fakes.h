@@ -103,6 +103,8 @@ class ScriptedPort {
     std::function<void(const Bytes&)> onWrite;
     // Number of bytes a write reports; by default all of them.
     std::function<std::uint32_t(const Bytes&, std::size_t writeIndex)> writeResult;
+    // Whether the bytes written so far left the computer; by default they did.
+    std::function<bool()> sent;
     std::size_t reads = 0;
 
     void Queue(const Bytes& bytes) { input.insert(input.end(), bytes.begin(), bytes.end()); }
@@ -143,6 +145,7 @@ class ScriptedPort {
             port.clock_.sleep(n == 0 ? timeoutMs : 1);
             return n;
         }
+        bool WaitSent() override { return open && (!port.sent || port.sent()); }
         void Close() override { open = false; }
         bool IsOpen() const override { return open; }
     };

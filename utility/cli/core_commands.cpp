@@ -80,7 +80,13 @@ bool WriteBlock(Runtime& rt, const std::uint8_t* data, std::size_t count, std::u
     return false;
 }
 
+// Reports what was sent, once it has left the computer.
 int Sent(Runtime& rt, std::uint64_t count) {
+    if (!rt.port().WaitSent()) {
+        fmt::print(stderr, "The printer did not take the last of the {} bytes. {}\n", count,
+                   rt.port().LastError());
+        return kPrinterFailed;
+    }
     rt.Print(fmt::format("Sent {} byte{}.", count, count == 1 ? "" : "s"));
     return kOk;
 }
@@ -145,7 +151,12 @@ void AddCoreCommands(CLI::App& app, Runtime& rt, int& exit) {
             exit = rt.Connect();
             if (exit != kOk) return;
             Session s = rt.session();
-            SelfTest(s);
+            if (!SelfTest(s)) {
+                fmt::print(stderr, "The printer did not take the self-test command. {}\n",
+                           rt.port().LastError());
+                exit = kPrinterFailed;
+                return;
+            }
             rt.Print("Self-test page sent.");
         });
 

@@ -273,9 +273,11 @@ CheckResult CheckCommunication(Session& session, const PortSettings& settings,
     return finish(CheckResult::Connected, messages::kConnected);
 }
 
-void SelfTest(Session& session) {
-    session.Write(cmd::CmdSelfTest);
+bool SelfTest(Session& session) {
+    const bool sent =
+        session.Write(cmd::CmdSelfTest) == cmd::CmdSelfTest.size() && session.port.WaitSent();
     session.clock.sleep(kSelfTestMs);
+    return sent;
 }
 
 }  // namespace tessaly

@@ -58,8 +58,8 @@ CheckResult CheckCommunication(Session& session, const PortSettings& settings,
                                CheckReport* report = nullptr);
 
 // Makes the connected printer print its self-test page, then waits the time the
-// printer needs for it.
-void SelfTest(Session& session);
+// printer needs for it. True when the command left the computer whole.
+bool SelfTest(Session& session);
 inline constexpr std::uint32_t kSelfTestMs = 4300;
 
 namespace messages {

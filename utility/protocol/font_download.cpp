@@ -94,28 +94,30 @@ void FontDownload::OnDownloadTimer(int timerId) {
 
     if (timerId == kSendTimer) {
         ++blockCounter_;
-        if (remaining_ > blockSize) {
-            const std::uint32_t n =
-                std::min(session_.port.Write(copy_.data() + cursor_, blockSize), blockSize);
+        const bool final = remaining_ <= blockSize;
+        const std::uint32_t size = final ? remaining_ : blockSize;
+        const std::uint32_t n = std::min(session_.port.Write(copy_.data() + cursor_, size), size);
+        if (!final) {
             if (blockSize == 64) {
                 if ((blockCounter_ & 0xFF) == 0) progress_.step();
             } else {
                 if (blockCounter_ % 4 == 0) progress_.step();
                 session_.clock.sleep(kBlockWaitMs);
             }
-            if (n != 0) {
-                // A short write resumes at the first byte the port did not take.
-                cursor_ += n;
-                remaining_ -= n;
-                timers_.startTimer(kSendTimer, kDownloadTimerPeriodMs);
-            } else {
-                timers_.startTimer(kFailureTimer, kDownloadTimerPeriodMs);
-            }
-        } else {
-            const std::uint32_t n = session_.port.Write(copy_.data() + cursor_, remaining_);
-            progress_.setPosition(100);
-            timers_.startTimer(n != 0 ? kSuccessTimer : kFailureTimer, kDownloadTimerPeriodMs);
         }
+        // A short write resumes at the first byte the port did not take, the final
+        // block too: the download succeeds only once every byte has left the
+        // computer.
+        cursor_ += n;
+        remaining_ -= n;
+        int next = kSendTimer;
+        if (n == 0) {
+            next = kFailureTimer;
+        } else if (remaining_ == 0) {
+            progress_.setPosition(100);
+            next = session_.port.WaitSent() ? kSuccessTimer : kFailureTimer;
+        }
+        timers_.startTimer(next, kDownloadTimerPeriodMs);
         return;
     }
     if (timerId == kSuccessTimer) {

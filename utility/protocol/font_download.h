@@ -34,6 +34,8 @@ std::uint32_t DownloadBlockSize(PortType link, int modelIndex);
 
 // Sends a font payload after Set Status changed the buyer set: a 64-byte header
 // block and a pause, then one block per SendTimer event, then a closing message.
+// Short writes, the final one included, resume where the port stopped taking;
+// success is reported only once every byte has left the computer.
 // The caller routes every timer event of `timers` to OnDownloadTimer.
 class FontDownload final : public FontDownloadStarter {
   public:

@@ -144,8 +144,9 @@ SetStatusOutcome SetStatus(StatusExchange& exchange, FontDownloadStarter& downlo
     writeSwitch(11, SwitchCharacters(settings.msw11));
 
     // OUT once, whatever happened: a printer that still hears leaves user setup.
+    // Success needs every byte so far to have left the computer.
     const bool left = Send(session, cmd::CmdLeaveSetup);
-    if (!failed.empty() || !left) {
+    if (!failed.empty() || !left || !session.port.WaitSent()) {
         if (failed.empty()) failed = kLeaveStep;
         return WriteFailed(exchange, failed);
     }
