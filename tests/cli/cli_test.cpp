@@ -41,8 +41,12 @@ struct CliOnPty : ::testing::Test {
     std::unique_ptr<sim::R3Engine> engine;
     std::unique_ptr<sim::PtyPrinter> printer;
 
+    // Queries the printer answered before the command line came: stale input.
+    std::vector<std::uint8_t> earlierQueries;
+
     Outcome Run(std::vector<std::string> args) {
         engine = std::make_unique<sim::R3Engine>(config);
+        engine->receive(earlierQueries.data(), earlierQueries.size(), 0);
         printer = std::make_unique<sim::PtyPrinter>(*engine);
         EXPECT_TRUE(printer->start()) << printer->error();
         args.insert(args.begin(), {"--port", printer->slavePath()});
@@ -184,6 +188,13 @@ TEST_F(CliOnPty, MisbehavingPrintersEndWithTheirMessageAndWhatWasSeen) {
         EXPECT_EQ(std::count(second.begin(), second.end(), '\n'), 1) << second;
         EXPECT_TRUE(o.out.empty()) << o.out;
     }
+}
+
+TEST_F(CliOnPty, LongStaleBurstDrainsAndConnects) {
+    for (int i = 0; i < 2500; ++i) earlierQueries.insert(earlierQueries.end(), {0x1D, 0x49, 0x42});
+    const auto o = Run({"check"});
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(o.out, "Information: Printer is connected.\n");
 }
 
 TEST_F(CliOnPty, CheckJsonCarriesTheDiagnosisAsFields) {

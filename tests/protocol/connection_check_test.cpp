@@ -40,9 +40,15 @@ struct CheckOnVirtualPrinter : ::testing::Test {
     sim::SimulatedPort::Options portOptions;
 
     CheckReport report;
+    // Bytes the printer has waiting before the check starts.
+    std::vector<std::uint8_t> staleInput;
 
     CheckResult Run(const std::string& name = "COM1") {
         engine = std::make_unique<sim::R3Engine>(config);
+        if (!staleInput.empty()) {
+            // Queries answered before the check make the printer's output stale.
+            engine->receive(staleInput.data(), staleInput.size(), 0);
+        }
         port = std::make_unique<PrinterPort>(
             sim::MakeSimulatedPortFactory(*engine, clock, portOptions));
         Session s{*port, clock, notifier};
@@ -193,6 +199,15 @@ TEST_F(CheckOnVirtualPrinter, PrinterThatNeverStopsSendingIsGivenUpOn) {
     EXPECT_EQ(Run(), CheckResult::EndlessInput);
     EXPECT_THAT(notifier.shown, ElementsAre(messages::kEndlessInput));
     EXPECT_LE(clock.now(), 5200) << "the drain is bounded";
+}
+
+// A finite burst drains however long it is, up to well past 64 KiB; only a
+// printer that goes on sending is refused.
+TEST_F(CheckOnVirtualPrinter, LongStaleBurstDrainsAndConnects) {
+    for (int i = 0; i < 2500; ++i) staleInput.insert(staleInput.end(), {0x1D, 0x49, 0x42});
+    EXPECT_EQ(Run(), CheckResult::Connected);
+    EXPECT_THAT(notifier.shown, ElementsAre(messages::kConnected));
+    EXPECT_LT(clock.now(), 5000);
 }
 
 TEST_F(CheckOnVirtualPrinter, GarbageNeverConnects) {

@@ -149,6 +149,15 @@ TEST_F(GetStatusOnVirtualPrinter, UnansweredSwitchReadSavesNothingOnAnyLink) {
     }
 }
 
+TEST_F(GetStatusOnVirtualPrinter, LongStaleBurstIsDrainedBeforeTheFirmwareQuery) {
+    Connect();
+    std::vector<std::uint8_t> queries;
+    for (int i = 0; i < 2500; ++i) queries.insert(queries.end(), {0x1D, 0x49, 0x43});
+    engine->receive(queries.data(), queries.size(), clock.now());
+    ASSERT_TRUE(exchange->GetStatus());
+    EXPECT_EQ(record.identity.firmwareVersionText, "VT04.20 B0312");
+}
+
 TEST_F(GetStatusOnVirtualPrinter, EndlessSenderGetsItsOwnMessageOnly) {
     config.fault = sim::FaultMode::EndlessSender;
     Connect();

@@ -53,24 +53,6 @@ class CheckRun {
         queryAt_ = s_.clock.now();
     }
 
-    // Reads single bytes until five reads in a row bring nothing or a 0 byte.
-    // False when the printer is still sending when the time limit is reached.
-    bool DrainStaleInput() {
-        const std::int64_t start = s_.clock.now();
-        int empty = 0;
-        for (;;) {
-            s_.clock.sleep(50);
-            Read(1);
-            if (buffer_[0] != 0) {
-                empty = 0;
-            } else if (++empty > 4) {
-                return true;
-            }
-            Clear();
-            if (s_.clock.now() - start >= limits_.drainLimitMs) return false;
-        }
-    }
-
     bool ReadModelId(bool usb) {
         if (usb) {
             s_.clock.sleep(200);
@@ -239,7 +221,7 @@ CheckResult CheckCommunication(Session& session, const PortSettings& settings,
         return finish(CheckResult::OpenFailed, message);
     }
     const bool usb = interfaceType == PortType::Usb;
-    if (!usb && !run.DrainStaleInput())
+    if (!usb && !DrainInput(session, limits.drain))
         return finish(CheckResult::EndlessInput, messages::kEndlessInput);
 
     if (session.Write(cmd::CmdInitialize) != cmd::CmdInitialize.size()) {

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "drain_input.h"
 #include "port_settings.h"
 #include "session.h"
 
@@ -11,9 +12,9 @@ namespace tessaly {
 
 // Bounds that keep a misbehaving printer from holding the check forever.
 struct CheckLimits {
-    // Total time the stale-input drain may take before the check gives up on a
-    // printer that never stops sending.
-    std::uint32_t drainLimitMs = 5000;
+    // How much the stale-input drain takes before the check gives up on a printer
+    // that never stops sending.
+    DrainLimits drain;
     // Longest manufacturer name collected on a byte link.
     std::uint32_t maxNameBytes = 128;
     // After a query that brought no answer (or only part of one), how long the

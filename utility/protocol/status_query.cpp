@@ -104,21 +104,9 @@ StatusExchange::TextEnd StatusExchange::ReadTextBytes(std::string& text, bool st
 }
 
 bool StatusExchange::DrainInput() {
-    const std::int64_t start = session_.clock.now();
+    const bool drained = tessaly::DrainInput(session_, limits_.drain);
     ClearBuffer();
-    int empty = 0;
-    for (;;) {
-        Wait(50);
-        Read(1);
-        if (buffer_[0] != 0) {
-            empty = 0;
-        } else if (++empty >= 5) {
-            return true;
-        }
-        ClearBuffer();
-        if (session_.clock.now() - start >= limits_.drainLimitMs)
-            return Fail(StatusFailure::EndlessInput);
-    }
+    return drained || Fail(StatusFailure::EndlessInput);
 }
 
 bool StatusExchange::QueryFirmwareVersion() {

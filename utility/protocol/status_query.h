@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "drain_input.h"
 #include "notifier.h"
 #include "printer_settings.h"
 #include "progress_sink.h"
@@ -31,7 +32,7 @@ struct StatusLimits {
     std::uint32_t textLimitMs = 8000;
     std::uint32_t maxHeaderReads = 32;
     std::uint32_t headerLimitMs = 8000;
-    std::uint32_t drainLimitMs = 5000;
+    DrainLimits drain;
 };
 
 // Why the last status operation failed.
@@ -67,8 +68,8 @@ class StatusExchange {
     // Asks for serial condition a (1 baud, 2 parity, 3 flow control, 4 data bits),
     // stores it in the record's serial conditions and returns the reply text.
     std::string QuerySerialCondition(std::uint8_t a);
-    // Byte links: reads single bytes until five in a row bring nothing or NUL.
-    // False when the printer is still sending at the time limit.
+    // Byte links: drains stale input (see tessaly::DrainInput). False when the
+    // printer is still sending at a limit.
     bool DrainInput();
     // The whole Get Status operation with its messages and button states.
     bool GetStatus();
