@@ -4,6 +4,8 @@
 #include "testbed.h"
 // testbed.h first: glib's headers must come before the others.
 #include <atomic>
+#include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "private_cupsd.h"
@@ -30,12 +32,18 @@ class UsbPrinterServer {
     UsbPrinterServer(Testbed& bed, int fd, bool replug) : bed_(bed), fd_(fd), replug_(replug) {
         thread_ = std::thread([this] { Serve(); });
     }
+    // Pulls the printer out for good once it has received this many font bytes.
+    UsbPrinterServer(Testbed& bed, int fd, std::uint32_t pullOutAfterFontBytes)
+        : bed_(bed), fd_(fd), replug_(false), pullOutAfter_(pullOutAfterFontBytes) {
+        thread_ = std::thread([this] { Serve(); });
+    }
     ~UsbPrinterServer() {
         stop_ = true;
         thread_.join();
     }
     sim::R3Engine engine;
     std::atomic<bool> replugged{false};
+    std::atomic<std::int64_t> pulledOutAt{0};
 
     // What the printer received last, once it has come in (the command line may have
     // ended before the server read it).
@@ -71,6 +79,20 @@ class UsbPrinterServer {
                 fd_ = bed_.DeviceFd("/dev/usb/lp7");
                 replugged = true;
             }
+            if (pullOutAfter_ != 0 && pulledOutAt == 0) {
+                const auto fonts = engine.fontReceptions();
+                if (!fonts.empty() && fonts.back().received >= pullOutAfter_) {
+                    // The notices of the node, its interface and its device go
+                    // out first; the system stops listing them a little later.
+                    pulledOutAt = NowMs();
+                    const std::string node = testing::NodeSyspath("1-1", "lp0");
+                    const std::string usb = testing::UsbSyspath("1-1");
+                    const std::string interface = usb + "/1-1:1.0";
+                    for (const auto& path : {node, interface, usb}) bed_.Uevent(path, "remove");
+                    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                    for (const auto& path : {node, interface, usb}) bed_.Remove(path);
+                }
+            }
             engine.tick(NowMs());
             std::uint8_t out[512];
             const std::size_t n = engine.takeOutput(out, sizeof out, NowMs());
@@ -82,6 +104,7 @@ class UsbPrinterServer {
     Testbed& bed_;
     int fd_;
     bool replug_;
+    std::uint32_t pullOutAfter_ = 0;
     std::atomic<bool> stop_{false};
     std::thread thread_;
 };
@@ -92,10 +115,10 @@ struct CliOnUsb : ::testing::Test {
         bed.Add(testing::UsbPrinter("1-1", "lp0", "2e9b", "0006", "SN123"));
         bed.Add(testing::UsbPrinter("1-2", "lp1", "04b8", "0202", "OTHER1"));
     }
-    Program::Outcome Run(const std::vector<std::string>& args) {
+    Program::Outcome Run(const std::vector<std::string>& args, int limitMs = 30000) {
         Program cli(TESSALY_CLI, args);
         EXPECT_TRUE(cli.started());
-        auto outcome = cli.Wait(30000);
+        auto outcome = cli.Wait(limitMs);
         EXPECT_FALSE(outcome.timedOut) << "the command line must never hang";
         return outcome;
     }
@@ -154,6 +177,38 @@ TEST_F(CliOnUsb, TheQueuesOfThisPrinterArePausedDuringAUsbExchangeAndActiveAfter
     EXPECT_EQ(printer.Tail(3), "AB\n");
     for (const char* queue : {"r3", "node", "another"})
         EXPECT_FALSE(PrivateCupsd::Paused(queue)) << queue;
+}
+
+// The printer is pulled out (node, interface and device removed, with their
+// notices) while font blocks flow: the download must end as a failure within a
+// few seconds, not write on into the void and report success.
+TEST_F(CliOnUsb, PullingThePrinterOutDuringAFontDownloadFailsIt) {
+    const auto dir =
+        std::filesystem::temp_directory_path() / ("cli-usb-" + std::to_string(getpid()));
+    std::filesystem::create_directories(dir);
+    const std::string kor = (dir / "kor.sts").string();
+    {
+        // Buyer set KOR: switch 12 = 1, list entry 2 (the last of 64 integers).
+        std::vector<std::int32_t> image(64, 0);
+        image[6 * 9 + 1] = 1;
+        image[63] = 2;
+        std::ofstream out(kor, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(image.data()),
+                  static_cast<std::streamsize>(image.size() * sizeof(std::int32_t)));
+    }
+    UsbPrinterServer printer(bed, bed.DeviceFd("/dev/usb/lp0"), 20000u);
+    const auto o = Run({"--yes", "--port", "R-3:/dev/usb/lp0", "set-status", kor}, 90000);
+    const std::int64_t endedAt = NowMs();
+    std::filesystem::remove_all(dir);
+
+    ASSERT_NE(printer.pulledOutAt, 0) << o.out << o.err;
+    EXPECT_NE(o.status, 0);
+    EXPECT_NE(o.err.find("Fail to download Font!"), std::string::npos) << o.out << o.err;
+    EXPECT_EQ(o.out.find("Success to Download Font"), std::string::npos) << o.out;
+    EXPECT_LT(endedAt - printer.pulledOutAt, 8000) << "the failure comes within seconds";
+    const auto fonts = printer.engine.fontReceptions();
+    ASSERT_EQ(fonts.size(), 1u);
+    EXPECT_LT(fonts[0].received, fonts[0].expected);
 }
 
 }  // namespace
