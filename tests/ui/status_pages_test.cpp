@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <functional>
 
 #include "printer_status_dialog.h"
 #include "r3_engine.h"
@@ -188,9 +190,12 @@ TEST_F(SettingPage, DisplayOffClearsEverythingButTheSavedValues) {
 struct StatusDialogOnVirtualPrinter : ::testing::Test {
     struct Recorder final : Notifier {
         std::vector<Message> shown;
+        MessageAnswer answer = MessageAnswer::Yes;  // to boxes with more than OK
+        std::function<void(const Message&)> onShow;
         MessageAnswer notify(const Message& m) override {
             shown.push_back(m);
-            return m.buttons == MessageButtons::Ok ? MessageAnswer::Ok : MessageAnswer::Yes;
+            if (onShow) onShow(m);
+            return m.buttons == MessageButtons::Ok ? MessageAnswer::Ok : answer;
         }
     };
 
@@ -204,6 +209,8 @@ struct StatusDialogOnVirtualPrinter : ::testing::Test {
     std::unique_ptr<PrinterStatusDialog> dialog;
     std::string dir;
 
+    FontDownload::PayloadLookup payloads = payloads::FindFontPayload;
+
     void Open(const std::string& name = "COM1") {
         engine = std::make_unique<sim::R3Engine>(config);
         port = std::make_unique<PrinterPort>(sim::MakeSimulatedPortFactory(*engine, clock));
@@ -212,7 +219,7 @@ struct StatusDialogOnVirtualPrinter : ::testing::Test {
         ASSERT_TRUE(port->Setup(settings));
         ASSERT_TRUE(port->Open(0));
         dialog = std::make_unique<PrinterStatusDialog>(
-            StatusDialogDeps{*port, clock, notifier, runner, timers});
+            StatusDialogDeps{*port, clock, notifier, runner, timers, 0, payloads});
     }
     void RunTimers() {
         timers.run([this](int id) { dialog->OnTimer(id); });
@@ -264,6 +271,63 @@ TEST_F(StatusDialogOnVirtualPrinter, ChoosingKoreanAndSettingDownloadsItsFont) {
     EXPECT_EQ(dialog->progress().position(), 0);
     // The pages were re-derived from what was written: KOR is now the printer's own.
     EXPECT_EQ(dialog->printerSettingPage().printersBuyerValue(), 1);
+}
+
+// Stand-in font data is agreed to before Set Status writes anything: "No"
+// leaves the printer as it was.
+TEST_F(StatusDialogOnVirtualPrinter, StandInQuestionComesBeforeAnythingIsWritten) {
+    payloads = [](int id) {
+        auto payload = payloads::FindFontPayload(id);
+        if (payload) payload->standIn = true;
+        return payload;
+    };
+    for (const MessageAnswer answer : {MessageAnswer::No, MessageAnswer::Yes}) {
+        Open();
+        dialog->OnGetStatus();
+        ASSERT_TRUE(dialog->lastGetStatusOk());
+        dialog->printerSettingPage().OnBuyerSetSelected(2);  // KOR
+        const std::size_t before = engine->receivedLog().size();
+        std::size_t writtenWhenAsked = 0;
+        notifier.answer = answer;
+        notifier.shown.clear();
+        notifier.onShow = [&](const Message& m) {
+            if (m == messages::StandInPayloadWarning(144))
+                writtenWhenAsked = engine->receivedLog().size() - before;
+        };
+        dialog->OnSetStatus();
+        RunTimers();
+        ASSERT_FALSE(notifier.shown.empty());
+        EXPECT_EQ(notifier.shown.front(), messages::StandInPayloadWarning(144));
+        EXPECT_EQ(writtenWhenAsked, 0u);
+        if (answer == MessageAnswer::No) {
+            EXPECT_EQ(dialog->lastSetStatus(), SetStatusOutcome::StandInsDeclined);
+            EXPECT_EQ(notifier.shown.size(), 1u);
+            EXPECT_EQ(engine->receivedLog().size(), before) << "nothing was written";
+            EXPECT_EQ(engine->memorySwitch(12), 0);
+            EXPECT_EQ(dialog->enabledButtons(), kAllButtons);
+        } else {
+            EXPECT_EQ(dialog->downloadOutcome(), FontDownload::Outcome::Succeeded);
+            EXPECT_EQ(notifier.shown.back(), messages::kFontDownloadSuccess);
+            EXPECT_EQ(std::count(notifier.shown.begin(), notifier.shown.end(),
+                                 messages::StandInPayloadWarning(144)),
+                      1)
+                << "asked once";
+        }
+    }
+}
+
+// A write the printer does not take: the failure is reported and, as after a
+// failed handshake, only Exit stays usable.
+TEST_F(StatusDialogOnVirtualPrinter, LineThatHangsUpDuringSetStatusLeavesOnlyExit) {
+    config.fault = sim::FaultMode::HangUpAfterIn;
+    Open();
+    dialog->OnGetStatus();
+    ASSERT_TRUE(dialog->lastGetStatusOk());
+    dialog->OnSetStatus();
+    EXPECT_EQ(dialog->lastSetStatus(), SetStatusOutcome::WriteFailed);
+    EXPECT_EQ(notifier.shown.back(), messages::SetStatusFailed("memory switch 1"));
+    EXPECT_EQ(dialog->enabledButtons(), kExitButton);
+    EXPECT_FALSE(dialog->busy());
 }
 
 TEST_F(StatusDialogOnVirtualPrinter, FailedHandshakeLeavesOnlyExitAndEmptyPages) {

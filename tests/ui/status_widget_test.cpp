@@ -21,6 +21,7 @@ namespace {
 
 using testing::AnswerMessages;
 using ::testing::Contains;
+using ::testing::HasSubstr;
 using testing::ShownMessage;
 using testing::WhenModal;
 
@@ -151,12 +152,16 @@ TEST_F(StatusWindowTest, SetStatusWithKorDownloadsTheFontToItsSuccessMessage) {
 
     messages->clear();
     duringOperation.clear();
-    // The notice, the stand-in question when the build carries stand-ins, and
-    // the closing message.
-    const int expected = payloads::AnyStandIns() ? 3 : 2;
+    // The stand-in question when the build carries stand-ins (before anything
+    // is written), the notice and the closing message.
+    const bool standIns = payloads::AnyStandIns();
+    const int expected = standIns ? 3 : 2;
     Press(kSetButton, expected, 90000);
     ASSERT_EQ(messages->size(), static_cast<std::size_t>(expected));
-    EXPECT_EQ(messages->front().text,
+    if (standIns) {
+        EXPECT_THAT(messages->front().text.toStdString(), HasSubstr("stand-in"));
+    }
+    EXPECT_EQ(messages->at(standIns ? 1 : 0).text,
               "Success to Change the Firmware,\n And Now Start Font Download!");
     EXPECT_EQ(messages->back().text, "Success to Download Font!, And Reboot Printer");
     EXPECT_EQ(messages->back().title, "Information");
@@ -174,6 +179,47 @@ TEST_F(StatusWindowTest, SetStatusWithKorDownloadsTheFontToItsSuccessMessage) {
     EXPECT_TRUE(settingPage()->buyerSetList()->isEnabled());
 }
 
+TEST_F(StatusWindowTest, NoToStandInFontDataLeavesThePrinterUntouched) {
+    if (!payloads::AnyStandIns()) GTEST_SKIP() << "built with the vendor payloads";
+    Open();
+    Press(kGetButton, 1);
+    settingPage()->buyerSetList()->setCurrentIndex(2);  // "KOR"
+    messages->clear();
+    const auto sent = engine->receivedLog().size();
+    AnswerMessages(messages, 1, QMessageBox::No);
+    QTest::mouseClick(view->button(kSetButton), Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !view->working(); }, 20000));
+    QTest::qWait(50);
+    ASSERT_EQ(messages->size(), 1u);
+    EXPECT_THAT(messages->front().text.toStdString(), HasSubstr("stand-in"));
+    EXPECT_EQ(engine->receivedLog().size(), sent) << "nothing was written";
+    EXPECT_EQ(engine->memorySwitch(12), 0);
+    EXPECT_EQ(Buttons(), kEverything);
+}
+
+// Failures show the same message as on the command line and leave only Exit.
+TEST_F(StatusWindowTest, LinkFailuresShowTheirMessageAndLeaveOnlyExit) {
+    config.fault = sim::FaultMode::NoSwitchAnswer;
+    Open();
+    Press(kGetButton, 1);
+    ASSERT_EQ(messages->size(), 1u);
+    EXPECT_EQ(messages->front().text.toStdString(), messages::SwitchNotAnswered(10).text);
+    EXPECT_EQ(messages->front().title, "Warning");
+    EXPECT_EQ(Buttons(), kOnlyExit);
+    EXPECT_FALSE(memoryPage()->label(0)->isEnabled()) << "nothing shown";
+
+    config.fault = sim::FaultMode::HangUpAfterIn;
+    messages->clear();
+    Open();
+    Press(kGetButton, 1);
+    Press(kSetButton, 1);
+    ASSERT_EQ(messages->size(), 2u);
+    EXPECT_EQ(messages->back().text.toStdString(),
+              messages::SetStatusFailed("memory switch 1").text);
+    EXPECT_EQ(messages->back().icon, QMessageBox::Critical);
+    EXPECT_EQ(Buttons(), kOnlyExit);
+}
+
 TEST_F(StatusWindowTest, ClosingDuringTheDownloadStopsBetweenTwoBlocks) {
     Open();
     Press(kGetButton, 1);
@@ -183,9 +229,12 @@ TEST_F(StatusWindowTest, ClosingDuringTheDownloadStopsBetweenTwoBlocks) {
     AnswerMessages(messages, static_cast<int>(asked), QMessageBox::Yes);
     QTest::mouseClick(view->button(kSetButton), Qt::LeftButton);
     // Once the notice is answered and blocks are going out, close the window.
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return messages->size() == before + asked && view->progressBar()->value() > 17; },
-        40000));
+    const auto blocksFlow = [&] {
+        const auto fonts = engine->fontReceptions();
+        return !fonts.empty() && fonts.back().received > 4 * 4096;
+    };
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return messages->size() == before + asked && blocksFlow(); }, 40000));
     view->close();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !view->isVisible(); }, 2000));
     EXPECT_FALSE(view->working());

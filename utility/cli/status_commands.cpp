@@ -182,25 +182,6 @@ struct DialogParts {
     }
 };
 
-// The stand-in question, asked once before anything is written to the printer.
-bool AcceptStandIns(Runtime& rt, int buyerSetIndex) {
-    if (buyerSetIndex < 2 || buyerSetIndex > 5 || rt.options.virtualPrinter) return true;
-    // CHN-BIG5 sends 141 or 146 depending on the firmware read after the write.
-    std::vector<int> ids;
-    if (buyerSetIndex == 4) {
-        ids = {141, 146};
-    } else {
-        ids = {ChooseFontPayload(buyerSetIndex, 0, 0)};
-    }
-    for (int id : ids) {
-        const auto payload = payloads::FindFontPayload(id);
-        if (payload && payload->standIn) {
-            return rt.notifier().notify(messages::StandInPayloadWarning(id)) == MessageAnswer::Yes;
-        }
-    }
-    return true;
-}
-
 int GetStatusCommand(Runtime& rt, const std::string& savePath, bool json) {
     if (json) rt.options.quiet = true;  // standard output carries only the JSON
     if (const int status = rt.Connect(); status != kOk) return status;
@@ -236,16 +217,17 @@ int SetStatusCommand(Runtime& rt, const std::string& path) {
         return kFileOrPort;
     }
     if (const int status = rt.Connect(); status != kOk) return status;
-    if (!AcceptStandIns(rt, preview.buyerSetIndex)) {
-        fmt::print(stderr, "Nothing was written to the printer.\n");
-        return kPrinterFailed;
+    // The dialog asks before Set Status writes anything whether stand-in font data
+    // may go to a printer; a virtual printer takes it without asking.
+    FontDownload::PayloadLookup lookup = payloads::FindFontPayload;
+    if (rt.options.virtualPrinter) {
+        lookup = [](int id) {
+            auto payload = payloads::FindFontPayload(id);
+            if (payload) payload->standIn = false;
+            return payload;
+        };
     }
-    // The question has been answered above; the download must not ask again.
-    DialogParts parts(rt, [](int id) {
-        auto payload = payloads::FindFontPayload(id);
-        if (payload) payload->standIn = false;
-        return payload;
-    });
+    DialogParts parts(rt, std::move(lookup));
     ui::PrinterStatusDialog& dialog = *parts.dialog;
     TerminalProgress bar(!rt.options.quiet);
     dialog.progress().onPosition = [&bar](int position) { bar.Show(position); };
@@ -253,6 +235,10 @@ int SetStatusCommand(Runtime& rt, const std::string& path) {
     dialog.OnLoadStatus(path);
     if (!dialog.lastFileOk()) return kFileOrPort;
     dialog.OnSetStatus();
+    if (dialog.lastSetStatus() == SetStatusOutcome::StandInsDeclined) {
+        fmt::print(stderr, "Nothing was written to the printer.\n");
+        return kPrinterFailed;
+    }
     if (dialog.lastSetStatus() == SetStatusOutcome::HandshakeFailed ||
         dialog.lastSetStatus() == SetStatusOutcome::WriteFailed)
         return kPrinterFailed;

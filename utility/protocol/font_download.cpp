@@ -30,6 +30,22 @@ int ChooseFontPayload(int buyerSetIndex, int modelIndex, int firmwareMajor) {
     }
 }
 
+std::vector<int> StandInPayloads(int buyerSetIndex, int modelIndex,
+                                 const FontDownload::PayloadLookup& lookup) {
+    std::vector<int> candidates;
+    if (buyerSetIndex == 4 && modelIndex == 0) {
+        candidates = {ChooseFontPayload(4, 0, 4), ChooseFontPayload(4, 0, 3)};
+    } else if (const int id = ChooseFontPayload(buyerSetIndex, modelIndex, 0); id != 0) {
+        candidates = {id};
+    }
+    std::vector<int> standIns;
+    for (const int id : candidates) {
+        const auto payload = lookup ? lookup(id) : std::nullopt;
+        if (payload && payload->standIn) standIns.push_back(id);
+    }
+    return standIns;
+}
+
 std::uint32_t DownloadBlockSize(PortType link, int modelIndex) {
     return link == PortType::Usb && modelIndex == 0 ? 64 : 4096;
 }
@@ -54,11 +70,6 @@ void FontDownload::StartFontDownload(int buyerSetIndex) {
     if (!payload) {
         // Nothing to send; the dialog must not stay locked waiting for a timer.
         End(Outcome::NothingToSend, payloadId_ != 0 ? &messages::kFontDownloadFailure : nullptr);
-        return;
-    }
-    if (payload->standIn && session_.notifier.notify(messages::StandInPayloadWarning(payloadId_)) !=
-                                MessageAnswer::Yes) {
-        End(Outcome::Declined, nullptr);
         return;
     }
 

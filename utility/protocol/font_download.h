@@ -39,15 +39,15 @@ std::uint32_t DownloadBlockSize(PortType link, int modelIndex);
 // The caller routes every timer event of `timers` to OnDownloadTimer.
 class FontDownload final : public FontDownloadStarter {
   public:
-    enum class Outcome { None, Running, Succeeded, Failed, Declined, NothingToSend };
+    enum class Outcome { None, Running, Succeeded, Failed, NothingToSend };
     using PayloadLookup = std::function<std::optional<payloads::FontPayload>(int id)>;
 
     FontDownload(Session& session, PortType link, int modelIndex, ProgressSink& progress,
                  StatusView& view, TimerControl& timers, const PrinterIdentity& identity,
                  PayloadLookup lookup = payloads::FindFontPayload);
 
-    // Buyer sets other than 2..5 send nothing. Stand-in payloads are sent only
-    // after the user said yes to a warning.
+    // Buyer sets other than 2..5 send nothing. Whoever starts Set Status asks
+    // about stand-in payloads before anything is written (StandInPayloads).
     void StartFontDownload(int buyerSetIndex) override;
     void OnDownloadTimer(int timerId);
 
@@ -77,11 +77,17 @@ class FontDownload final : public FontDownloadStarter {
     Outcome outcome_ = Outcome::None;
 };
 
+// The stand-in payloads that a Set Status with this buyer-set list entry may
+// send, in the order to name them; empty when it sends none or only real font
+// data. CHN-BIG5 sends 141 or 146 by the firmware that is read after the write.
+std::vector<int> StandInPayloads(int buyerSetIndex, int modelIndex,
+                                 const FontDownload::PayloadLookup& lookup);
+
 namespace messages {
 inline const Message kFontDownloadSuccess{"Success to Download Font!, And Reboot Printer",
                                           "Information", MessageIcon::Information};
 inline const Message kFontDownloadFailure{"Fail to download Font!", "Warning", MessageIcon::Stop};
-// Asked before stand-in font data would reach a printer.
+// Asked before Set Status writes anything that leads to stand-in font data.
 Message StandInPayloadWarning(int payloadId);
 }  // namespace messages
 

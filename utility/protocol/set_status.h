@@ -19,6 +19,7 @@ enum class SetStatusOutcome {
     Done,                 // switches written, success shown, buttons usable again
     FontDownloadStarted,  // switches written, the font download now owns the dialog
     WriteFailed,          // a write was not taken whole; only Exit is usable
+    StandInsDeclined,     // the user would not send stand-in font data; nothing written
 };
 
 // The characters of a switch write, bit 8 first: '1' for a set bit, '0' otherwise.

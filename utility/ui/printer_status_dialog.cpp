@@ -45,7 +45,18 @@ void PrinterStatusDialog::OnGetStatus() {
 
 void PrinterStatusDialog::OnSetStatus() {
     if (!enabled(kSetButton)) return;
-    Run([this] { lastSetStatus_ = SetStatus(*exchange_, *download_); });
+    Run([this] {
+        // A national set hands over to a font download once switch 12 is written:
+        // stand-in font data is agreed to before anything reaches the printer.
+        const auto standIns =
+            StandInPayloads(buyerChoice().listIndex, deps_.modelIndex, deps_.payloads);
+        if (!standIns.empty() && deps_.notifier.notify(messages::StandInPayloadWarning(
+                                     standIns.front())) != MessageAnswer::Yes) {
+            lastSetStatus_ = SetStatusOutcome::StandInsDeclined;
+            return;
+        }
+        lastSetStatus_ = SetStatus(*exchange_, *download_);
+    });
 }
 
 void PrinterStatusDialog::OnInitializeStatus() {
