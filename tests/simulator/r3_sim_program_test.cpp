@@ -145,6 +145,28 @@ TEST(R3SimProgram, PrintsDecodedCommandsAndPaperUntilSigint) {
     EXPECT_THAT(out, HasSubstr("tx 37 21 30 30 30 30 30 30 30 31 00"));
 }
 
+TEST(R3SimProgram, FaultOptionsReachThePrinter) {
+    // The read of switch 10 goes unanswered; switch 11 is answered as usual.
+    Program silent({"--quiet", "--fault", "no-switch-answer", "--silent-switch", "10"});
+    ASSERT_TRUE(silent.started());
+    std::string path = silent.readUntil("\n");
+    path = path.substr(0, path.find('\n'));
+    EXPECT_TRUE(Query(path, {0x1D, 0x28, 0x45, 0x02, 0x00, 0x04, 10}, 11).empty());
+    EXPECT_EQ(Query(path, {0x1D, 0x28, 0x45, 0x02, 0x00, 0x04, 11}, 11).size(), 11u);
+    EXPECT_EQ(silent.stop(), 0);
+
+    // IN is answered, the next byte hangs the line up and the program ends.
+    Program hangUp({"--fault", "hang-up-after-in"});
+    ASSERT_TRUE(hangUp.started());
+    path = hangUp.readUntil("\n");
+    path = path.substr(0, path.find('\n'));
+    EXPECT_EQ(Query(path, {0x1D, 0x28, 0x45, 0x03, 0x00, 0x01, 0x49, 0x4E}, 3),
+              (std::vector<std::uint8_t>{0x37, 0x20, 0x00}));
+    Query(path, {0x1B, 0x40}, 0);
+    EXPECT_EQ(hangUp.waitExit(), 0);
+    EXPECT_THAT(hangUp.readUntil("link dropped"), HasSubstr("link dropped"));
+}
+
 TEST(R3SimProgram, RejectsBadOptionsWithUsageStatus) {
     for (const auto& args : std::vector<std::vector<std::string>>{
              {"--fault", "sometimes"}, {"--model", "300"}, {"--switch", "2=0101"}, {"--bogus"}}) {
