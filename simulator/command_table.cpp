@@ -287,7 +287,7 @@ Need NeedFor(const CommandSpec& s, const std::uint8_t* c, std::size_t have) {
             if (have < 3) return more(3);
             switch (c[2]) {
                 case 3:
-                    return whole(7);
+                    return whole(8);
                 case 7:
                     return whole(4);
                 case 8:
