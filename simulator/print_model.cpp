@@ -209,7 +209,19 @@ int PrintModel::alignedX(int width) const {
 }
 
 void PrintModel::note(std::string text) {
-    if (job_.notes.size() < 1000) job_.notes.push_back(std::move(text));
+    if (job_.notes.size() < 1000) job_.notes.push_back(text);
+    notes_.push_back(std::move(text));
+}
+
+std::vector<std::string> PrintModel::takeNotes() {
+    std::vector<std::string> out;
+    out.swap(notes_);
+    return out;
+}
+
+void PrintModel::clearLine() {
+    line_ = {};
+    x_ = 0;
 }
 
 void PrintModel::add(Element element) {
@@ -367,6 +379,7 @@ void PrintModel::printLines(const std::vector<std::string>& lines) {
     const TextStyle saved = style_;
     const std::uint8_t savedAlignment = alignment_;
     style_ = TextStyle{};
+    style_.font = 1;
     alignment_ = 0;
     for (const auto& line : lines) {
         text(reinterpret_cast<const std::uint8_t*>(line.data()), line.size());

@@ -172,7 +172,7 @@ class PrintModel {
     bool command(const Command& c);
     void pulse(int pin, int onMs, int offMs, bool realTime);
     void buzzer(int times, int ms);
-    void printLines(const std::vector<std::string>& lines);  // plain lines, font A
+    void printLines(const std::vector<std::string>& lines);  // plain lines, font B
     void cut(bool partial, int feed);  // prints the line so far, feeds, cuts
     void note(std::string text);
     void initialise();  // ESC @: modes and buffers back to the defaults
@@ -180,8 +180,11 @@ class PrintModel {
     // The job so far; take() hands it over and starts the next one.
     PrintJob& job() { return job_; }
     PrintJob take();
-    // Printed lines since the last call, as text (for the printer's paper log).
+    // Printed lines since the last call, as text (for the printer's paper log),
+    // and notes since the last call.
     std::vector<std::string> takeLines();
+    std::vector<std::string> takeNotes();
+    void clearLine();  // forgets the line not yet printed
     bool lineEmpty() const { return line_.chars.empty() && line_.images.empty(); }
     bool cutSeen() const { return cut_; }
 
@@ -224,6 +227,7 @@ class PrintModel {
     PaperSetup setup_;
     PrintJob job_;
     std::vector<std::string> lines_;
+    std::vector<std::string> notes_;
 
     // Modes.
     TextStyle style_;

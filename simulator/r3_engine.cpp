@@ -11,20 +11,6 @@ namespace tessaly::sim {
 
 namespace {
 
-constexpr std::uint8_t kEsc = 0x1B;
-constexpr std::uint8_t kGs = 0x1D;
-constexpr std::uint8_t kFs = 0x1C;
-constexpr std::uint8_t kDle = 0x10;
-constexpr std::uint8_t kLf = 0x0A;
-constexpr std::uint8_t kCr = 0x0D;
-constexpr std::uint8_t kHt = 0x09;
-
-// Parameter blocks of GS ( commands longer than this are skipped, not stored.
-constexpr std::size_t kMaxParameterBlock = 1024;
-// Font payloads announce their size; anything beyond this is not a font.
-constexpr std::uint32_t kMaxFontCount = 16u << 20;
-constexpr std::uint8_t kFontMagic[5] = {0x1C, 0x6C, 0x64, 0x73, 0x58};
-constexpr std::size_t kFontHeaderSize = 9;
 // Received-bytes events keep at most this many bytes each.
 constexpr std::size_t kEventBytes = 256;
 
@@ -130,10 +116,46 @@ const char* FontResultName(FontReception::Result result) {
     return "?";
 }
 
+// Hands the decoder's output to the engine: real-time commands are carried out
+// as they arrive, everything else goes through the input buffer.
+class R3Engine::Feed final : public CommandDecoder::Sink {
+  public:
+    Feed(R3Engine& engine, std::int64_t now) : engine_(engine), now_(now) {}
+    void text(const std::uint8_t* data, std::size_t n) override {
+        engine_.arrive({Token::Kind::Text, engine_.host_, {data, data + n}, {}}, now_);
+    }
+    void command(Command c) override {
+        if (c.spec != nullptr && c.spec->realTime() && !c.incomplete) {
+            if (now_ < engine_.restartUntil_) return;  // restarting: lost
+            engine_.commandHost_ = engine_.host_;
+            engine_.realTime(c, now_);
+            engine_.collectPaper(now_);
+            return;
+        }
+        engine_.arrive({Token::Kind::Command, engine_.host_, {}, std::move(c)}, now_);
+    }
+    void fontData(const std::uint8_t* data, std::size_t n) override {
+        engine_.fontDataCount_ += n;
+        engine_.arrive({Token::Kind::FontData, engine_.host_, {data, data + n}, {}}, now_);
+    }
+    void fontAbandoned() override {
+        engine_.arrive({Token::Kind::FontAbandoned, engine_.host_, {}, {}}, now_);
+    }
+
+  private:
+    R3Engine& engine_;
+    std::int64_t now_;
+};
+
 R3Engine::R3Engine(PrinterConfig config)
-    : config_(std::move(config)), switches_(config_.switches), random_(config_.garbageSeed) {
+    : config_(std::move(config)),
+      switches_(config_.switches),
+      decoder_(config_.fontIdleTimeoutMs),
+      conditions_(config_.conditions),
+      random_(config_.garbageSeed) {
     if (!config_.stateFile.empty()) LoadSwitches(config_.stateFile, switches_);
     pending_ = switches_;
+    model_.setup(paperSetup());
     if (config_.fault == FaultMode::Disconnect && config_.disconnectAfterBytes == 0) {
         connected_ = false;
     }
@@ -145,22 +167,24 @@ R3Engine::R3Engine(PrinterConfig config)
 // ---------------------------------------------------------------------------------
 // Input
 
-std::size_t R3Engine::receive(const std::uint8_t* data, std::size_t n, std::int64_t nowMs) {
+std::size_t R3Engine::receive(const std::uint8_t* data, std::size_t n, std::int64_t nowMs,
+                              int host) {
     std::lock_guard lock(mutex_);
     if (!connected_ || data == nullptr) return 0;
     if (hangUpArmed_) {
         connected_ = false;
-        output_.clear();
+        dropOutput();
         note("line hung up after answering IN", nowMs);
         return 0;
     }
     catchUp(nowMs);
     if (stalled(nowMs)) return 0;
+    host_ = host == kNetworkHost ? kNetworkHost : kSerialHost;
 
-    std::size_t offered = n;
+    std::size_t offered = std::min(n, inputRoom(nowMs));
     if (config_.fault == FaultMode::Disconnect) {
         const std::uint64_t left = config_.disconnectAfterBytes - receivedCount_;
-        offered = static_cast<std::size_t>(std::min<std::uint64_t>(n, left));
+        offered = static_cast<std::size_t>(std::min<std::uint64_t>(offered, left));
     }
     bool stallHere = false;
     if (config_.fault == FaultMode::PartialWrite && !stallDone_ &&
@@ -176,7 +200,7 @@ std::size_t R3Engine::receive(const std::uint8_t* data, std::size_t n, std::int6
         for (auto& b : garbled) b = Garble(b);
         input = garbled.data();
     }
-    const bool fontData = inFont_ && offered <= fonts_.back().expected - fonts_.back().received;
+    const bool fontData = decoder_.inFontPayload();
     const std::size_t accepted = process(input, offered, nowMs);
     if (stallHere) startStall(nowMs);
 
@@ -184,7 +208,7 @@ std::size_t R3Engine::receive(const std::uint8_t* data, std::size_t n, std::int6
         const std::size_t room = std::min(accepted, kMaxLog - log_.size());
         log_.insert(log_.end(), data, data + room);
     }
-    if (accepted > 0 && fontData) {
+    if (accepted > 0 && fontData && inFont_) {
         // Font data is summarised: a payload is a megabyte of it.
         const FontReception& font = fonts_.back();
         event(EngineEvent::Kind::Received,
@@ -199,13 +223,14 @@ std::size_t R3Engine::receive(const std::uint8_t* data, std::size_t n, std::int6
               std::vector<std::uint8_t>(data, data + std::min(accepted, kEventBytes)), nowMs);
     }
 
+    if (accepted > 0) lastInput_ = nowMs;
     receivedCount_ += accepted;
     if (config_.fault == FaultMode::EndlessSender && receivedCount_ >= config_.endlessAfterBytes) {
         endless_ = true;
     }
     if (config_.fault == FaultMode::Disconnect && receivedCount_ >= config_.disconnectAfterBytes) {
         connected_ = false;
-        output_.clear();
+        dropOutput();
         note(fmt::format("link dropped after {} bytes", receivedCount_), nowMs);
     }
     return accepted;
@@ -213,8 +238,12 @@ std::size_t R3Engine::receive(const std::uint8_t* data, std::size_t n, std::int6
 
 std::optional<std::int64_t> R3Engine::resumesAt(std::int64_t nowMs) const {
     std::lock_guard lock(mutex_);
-    if (!connected_ || !stalled(nowMs)) return std::nullopt;
-    return *stalledUntil_;
+    if (!connected_) return std::nullopt;
+    if (stalled(nowMs)) return *stalledUntil_;
+    if (inputRoom(nowMs) > 0) return std::nullopt;
+    // The input buffer is full: it empties when the printer can print again.
+    if (nowMs < busyUntil_ && !conditions_.stopped()) return busyUntil_;
+    return std::numeric_limits<std::int64_t>::max();
 }
 
 void R3Engine::startStall(std::int64_t now) {
@@ -227,351 +256,364 @@ void R3Engine::startStall(std::int64_t now) {
          now);
 }
 
-// Carries out received bytes in order. While the self-test page prints or the
-// printer restarts, the rest waits in the input buffer, as on the printer, and is
-// carried out afterwards.
+bool R3Engine::canPrint(std::int64_t now) const {
+    return now >= busyUntil_ && !conditions_.stopped() && !stalled(now) &&
+           !(config_.keepJobs && jobs_.size() >= config_.maxWaitingJobs);
+}
+
+std::size_t R3Engine::inputRoom(std::int64_t now) const {
+    if (input_.empty() && canPrint(now)) return std::numeric_limits<std::size_t>::max();
+    return config_.inputBufferBytes - std::min(config_.inputBufferBytes, inputBytes_);
+}
+
+std::size_t R3Engine::inputWaiting() const {
+    std::lock_guard lock(mutex_);
+    return inputBytes_;
+}
+
+// Cuts received bytes into tokens. With the font stall fault the bytes go in
+// pieces, so that the stall strikes at its exact font data byte.
 std::size_t R3Engine::process(const std::uint8_t* data, std::size_t n, std::int64_t now) {
+    if (now < restartUntil_) return n;  // restarting and losing input
+    Feed feed(*this, now);
+    if (config_.fault != FaultMode::FontStall || stallDone_) {
+        decoder_.feed(data, n, now, feed);
+        return n;
+    }
     std::size_t i = 0;
     while (i < n) {
-        if (now < busyUntil_) {
-            hold(data + i, n - i, now);
-            return n;
+        std::size_t piece = 1;
+        if (decoder_.inFontPayload()) {
+            piece = static_cast<std::size_t>(std::min<std::uint64_t>(
+                n - i, config_.stallAfterBytes - std::min(config_.stallAfterBytes, fontDataCount_)));
         }
-        if (inFont_) {
-            // Payload data is taken in bulk: it can be a megabyte.
-            FontReception& font = fonts_.back();
-            std::size_t take = std::min<std::size_t>(n - i, font.expected - font.received);
-            bool stallNow = false;
-            if (config_.fault == FaultMode::FontStall && !stallDone_ &&
-                fontDataCount_ + take >= config_.stallAfterBytes) {
-                take = static_cast<std::size_t>(config_.stallAfterBytes - fontDataCount_);
-                stallNow = true;
-            }
-            font.checksum = Fnv1a(font.checksum, data + i, take);
-            font.received += static_cast<std::uint32_t>(take);
-            fontDataCount_ += take;
-            fontLastByte_ = now;
-            i += take;
-            if (font.received == font.expected) {
-                font.result = FontReception::Result::Ok;
-                inFont_ = false;
-                note(fmt::format("font payload complete: {} bytes", font.received), now);
-            }
-            if (stallNow) {
-                startStall(now);
-                return i;
-            }
-            continue;
+        decoder_.feed(data + i, piece, now, feed);
+        i += piece;
+        if (decoder_.inFontPayload() && fontDataCount_ >= config_.stallAfterBytes) {
+            startStall(now);
+            return i;
         }
-        consume(data[i], now);
-        ++i;
     }
     return n;
 }
 
-void R3Engine::hold(const std::uint8_t* data, std::size_t n, std::int64_t now) {
-    const std::size_t room = kMaxHeld - std::min(kMaxHeld, held_.size());
-    held_.insert(held_.end(), data, data + std::min(n, room));
-    if (n > room) note(fmt::format("input buffer full: {} bytes lost", n - room), now);
+void R3Engine::arrive(Token token, std::int64_t now) {
+    if (now < restartUntil_) return;  // restarting and losing input
+    if (input_.empty() && canPrint(now)) {
+        execute(token, now);
+        return;
+    }
+    inputBytes_ += token.size();
+    input_.push_back(std::move(token));
 }
 
 void R3Engine::catchUp(std::int64_t now) {
-    expireFont(now);
-    if (held_.empty() || now < busyUntil_ || stalled(now)) return;
-    std::vector<std::uint8_t> waiting;
-    waiting.swap(held_);
-    const std::size_t used = process(waiting.data(), waiting.size(), now);
-    // A stall that began in the held input leaves the rest waiting.
-    held_.insert(held_.begin(), waiting.begin() + static_cast<std::ptrdiff_t>(used), waiting.end());
+    {
+        Feed feed(*this, now);
+        decoder_.expire(now, feed);
+    }
+    while (!input_.empty() && canPrint(now)) {
+        Token token = std::move(input_.front());
+        input_.pop_front();
+        inputBytes_ -= std::min(inputBytes_, token.size());
+        execute(token, now);
+    }
+    if (jobOpen_ && input_.empty() && !decoder_.inCommand() &&
+        now - lastInput_ >= config_.jobGapMs) {
+        finishJob(now, "idle");
+    }
 }
 
-void R3Engine::consume(std::uint8_t byte, std::int64_t now) {
-    if (now < restartUntil_) return;  // still restarting and losing input
-
-    if (skipRemaining_ > 0) {
-        --skipRemaining_;
-        return;
+void R3Engine::execute(Token& token, std::int64_t now) {
+    commandHost_ = token.host;
+    if (!jobOpen_) {
+        jobOpen_ = true;
+        model_.job().startMs = now;
     }
-
-    if (!command_.empty()) {
-        command_.push_back(byte);
-        parseCommand(now);
-        return;
-    }
-
-    switch (byte) {
-        case kEsc:
-        case kGs:
-        case kFs:
-        case kDle:
-            command_.push_back(byte);
-            return;
-        case kLf:
-            recordCommand("LF", {byte}, now);
-            printLine(now);
-            return;
-        case kCr:
-            // With automatic line feed (switch 1 bit 5) CR prints like LF.
-            if (switchValue(1) & 0x10) printLine(now);
-            return;
-        case kHt:
-            do {
-                line_.push_back(' ');
-            } while (line_.size() % 8 != 0);
-            if (line_.size() >= kMaxLine) printLine(now);
-            return;
-        default:
+    model_.job().bytes += token.size();
+    switch (token.kind) {
+        case Token::Kind::Text:
+            for (std::uint8_t b : token.bytes) {
+                if (b == 0x0A) recordCommand("LF", {b}, now);
+            }
+            model_.text(token.bytes.data(), token.bytes.size());
+            break;
+        case Token::Kind::Command:
+            command(token.command, now);
+            break;
+        case Token::Kind::FontData:
+            fontData(token.bytes.data(), token.bytes.size(), now);
+            break;
+        case Token::Kind::FontAbandoned:
+            if (inFont_) {
+                inFont_ = false;
+                fonts_.back().result = FontReception::Result::Short;
+                note(fmt::format("font payload short: {} of {} bytes", fonts_.back().received,
+                                 fonts_.back().expected),
+                     now);
+            }
             break;
     }
-    if (byte < 0x20 || byte == 0x7F) return;  // other control codes do nothing
-    line_.push_back(static_cast<char>(byte));
-    if (line_.size() >= kMaxLine) printLine(now);  // the paper is only so wide
+    collectPaper(now);
+    if (model_.cutSeen()) finishJob(now, "cut");
 }
 
 void R3Engine::recordCommand(const std::string& name, std::vector<std::uint8_t> bytes,
                              std::int64_t now) {
     if (commands_.size() < kMaxEvents) commands_.push_back(name);
+    auto& jobCommands = model_.job().commands;
+    if (jobCommands.size() < kMaxJobCommands) jobCommands.push_back(name);
+    if (bytes.size() > kEventBytes) bytes.resize(kEventBytes);
     event(EngineEvent::Kind::Command, name, std::move(bytes), now);
 }
 
-R3Engine::Parse R3Engine::parseCommand(std::int64_t now) {
-    const std::vector<std::uint8_t>& c = command_;
-    const std::size_t size = c.size();
-    const std::uint8_t prefix = c[0];
-    const std::uint8_t code = c[1];
+std::string R3Engine::describe(const Command& c) const {
+    const CommandSpec& s = *c.spec;
+    std::string name = c.label();
+    if (s.prefix == kEsc && s.code == 'p') {
+        const int pin = (c.at(2) % 48) == 0 ? 2 : 5;
+        return fmt::format("ESC p {} {} {} drawer kick pin {}: {} ms on, {} ms off", c.at(2),
+                           c.at(3), c.at(4), pin, c.at(3) * 2, c.at(4) * 2);
+    }
+    if (s.rule == LengthRule::Fixed && s.params <= 4) {
+        for (std::size_t i = 2; i < c.bytes.size(); ++i) name += fmt::format(" {}", c.bytes[i]);
+        return fmt::format("{} {}", name, s.what);
+    }
+    name += fmt::format(" {} ({} bytes)", s.what, c.length);
+    if (c.truncated) name += ", data past what the printer keeps skipped";
+    return name;
+}
+
+void R3Engine::command(const Command& c, std::int64_t now) {
+    const std::vector<std::uint8_t> head(
+        c.bytes.begin(), c.bytes.begin() + static_cast<std::ptrdiff_t>(
+                                               std::min<std::size_t>(c.bytes.size(), kEventBytes)));
+    if (c.incomplete) {
+        recordCommand(fmt::format("{} (incomplete, abandoned)", c.label()), head, now);
+        note(fmt::format("{}: its bytes stopped coming; the rest of it was abandoned", c.label()),
+             now);
+        return;
+    }
+    if (c.spec == nullptr) {
+        const std::string label = c.label();
+        recordCommand(fmt::format("{} (unknown, skipped)", label), head, now);
+        auto& unknown = model_.job().unknown;
+        if (std::find(unknown.begin(), unknown.end(), label) == unknown.end()) {
+            unknown.push_back(label);
+        }
+        if (std::find(reportedUnknown_.begin(), reportedUnknown_.end(), label) ==
+            reportedUnknown_.end()) {
+            reportedUnknown_.push_back(label);
+            note(fmt::format("unknown command {} skipped (reported once)", label), now);
+        }
+        return;
+    }
+    if (query(c, now)) return;
+    recordCommand(describe(c), head, now);
+    model_.command(c);
+    if (c.spec->prefix == kEsc && c.spec->code == 'p' && (c.at(2) % 48) <= 1) {
+        Conditions next = conditions_;
+        next.drawerOpen = true;  // the pulse opens the drawer
+        changeConditions(next, now);
+    }
+}
+
+// The printer's own commands: identification, status, setup, test print, font
+// payloads. Returns false for everything else.
+bool R3Engine::query(const Command& c, std::int64_t now) {
+    const CommandSpec& s = *c.spec;
+    const std::uint8_t n = c.at(2);
     auto done = [&](const std::string& name) {
-        std::vector<std::uint8_t> bytes;
-        bytes.swap(command_);
-        recordCommand(name, std::move(bytes), now);
-        return Parse::Done;
+        recordCommand(name, c.bytes, now);
+        return true;
     };
-    auto need = [&](std::size_t total) { return size < total; };
-
-    if (prefix == kEsc) {
-        switch (code) {
-            case '@':
-                resetModes();
-                return done("ESC @ initialise");
-            case '2':
-                modes_.lineSpacing = 0;
-                return done("ESC 2 default line spacing");
-            case '=':
-                if (need(3)) return Parse::NeedMore;
-                modes_.peripheralSelected = (c[2] & 1) != 0;
-                return done(fmt::format("ESC = {} select peripheral", c[2]));
-            case '!':
-                if (need(3)) return Parse::NeedMore;
-                modes_.printMode = c[2];
-                return done(
-                    fmt::format("ESC ! {} print mode (font {})", c[2], (c[2] & 1) ? 'B' : 'A'));
-            case 'E':
-                if (need(3)) return Parse::NeedMore;
-                modes_.bold = (c[2] & 1) != 0;
-                return done(fmt::format("ESC E {} bold {}", c[2], modes_.bold ? "on" : "off"));
-            case '-':
-                if (need(3)) return Parse::NeedMore;
-                modes_.underline = c[2];
-                return done(fmt::format("ESC - {} underline", c[2]));
-            case 'a':
-                if (need(3)) return Parse::NeedMore;
-                modes_.alignment = c[2];
-                return done(fmt::format("ESC a {} alignment {}", c[2],
-                                        (c[2] % 48) == 0   ? "left"
-                                        : (c[2] % 48) == 1 ? "centre"
-                                                           : "right"));
-            case 't':
-                if (need(3)) return Parse::NeedMore;
-                modes_.codeTable = c[2];
-                return done(fmt::format("ESC t {} code table", c[2]));
-            case '3':
-                if (need(3)) return Parse::NeedMore;
-                modes_.lineSpacing = c[2];
-                return done(fmt::format("ESC 3 {} line spacing", c[2]));
-            case 'J': {
-                if (need(3)) return Parse::NeedMore;
-                done(fmt::format("ESC J {} print and feed", c[2]));
-                printLine(now);
-                return Parse::Done;
+    if (s.prefix == kGs && s.code == 'I') {
+        done(fmt::format("GS I {} transmit printer id", n));
+        const bool wrongNames = config_.fault == FaultMode::WrongNames;
+        switch (n) {
+            case 1:
+            case 49:
+                reply({config_.fault == FaultMode::WrongModel ? config_.wrongModelByte
+                                                              : config_.modelByte},
+                      now);
+                break;
+            case 2:
+            case 50:
+                reply({0x02}, now);  // type: auto cutter fitted
+                break;
+            case 3:
+            case 51: {
+                // Version id: the firmware's major number ("VT04.20" gives 4).
+                const std::string& v = config_.firmwareVersion;
+                const int major = v.size() >= 4 ? ToInt(v.substr(2, 2)) : -1;
+                reply({static_cast<std::uint8_t>(major > 0 ? major : 0)}, now);
+                break;
             }
-            case 'd': {
-                if (need(3)) return Parse::NeedMore;
-                const std::uint8_t lines = c[2];
-                done(fmt::format("ESC d {} print and feed lines", lines));
-                printLine(now);
-                for (int k = 1; k < lines; ++k) addPaper("", now);
-                return Parse::Done;
-            }
-            case 'p': {
-                if (need(5)) return Parse::NeedMore;
-                const int pin = (c[2] % 48) == 0 ? 2 : 5;
-                const std::string name =
-                    fmt::format("ESC p {} {} {} drawer kick pin {}: {} ms on, {} ms off", c[2],
-                                c[3], c[4], pin, c[3] * 2, c[4] * 2);
-                return done(name);
-            }
-            case ' ':
-            case 'M':
-            case 'R':
-            case 'G':
-            case 'V':
-            case '{':
-            case 'c':
-                if (need(3)) return Parse::NeedMore;
-                return done(fmt::format("ESC {:c} {}", static_cast<char>(code), c[2]));
+            case 65:
+                replyName(config_.firmwareVersion, now);
+                break;
+            case 66:
+                replyName(wrongNames ? config_.wrongManufacturer : config_.manufacturer, now);
+                break;
+            case 67:
+                replyName(wrongNames ? config_.wrongPrinterName : config_.printerName, now);
+                break;
             default:
-                return done(fmt::format("ESC 0x{:02X} (unknown, skipped)", code));
+                break;  // no such id: no answer
         }
+        return true;
     }
-
-    if (prefix == kGs) {
-        switch (code) {
-            case 'I': {
-                if (need(3)) return Parse::NeedMore;
-                const std::uint8_t n = c[2];
-                const std::string name = fmt::format("GS I {} transmit printer id", n);
-                done(name);
-                const bool wrongNames = config_.fault == FaultMode::WrongNames;
-                switch (n) {
-                    case 1:
-                    case 49:
-                        reply({config_.fault == FaultMode::WrongModel ? config_.wrongModelByte
-                                                                      : config_.modelByte},
-                              now);
-                        break;
-                    case 2:
-                    case 50:
-                        reply({0x02}, now);  // type: auto cutter fitted
-                        break;
-                    case 65:
-                        replyName(config_.firmwareVersion, now);
-                        break;
-                    case 66:
-                        replyName(wrongNames ? config_.wrongManufacturer : config_.manufacturer,
-                                  now);
-                        break;
-                    case 67:
-                        replyName(wrongNames ? config_.wrongPrinterName : config_.printerName, now);
-                        break;
-                    default:
-                        break;  // no such id: no answer
-                }
-                return Parse::Done;
-            }
-            case 'a':
-                if (need(3)) return Parse::NeedMore;
-                modes_.statusBack = c[2];
-                return done(fmt::format("GS a {} automatic status back", c[2]));
-            case 'V': {
-                if (need(3)) return Parse::NeedMore;
-                const std::uint8_t m = c[2];
-                const bool withFeed =
-                    m == 65 || m == 66 || m == 97 || m == 98 || m == 103 || m == 104;
-                if (withFeed && need(4)) return Parse::NeedMore;
-                const bool partial = (m % 2) == 1 || m == 66 || m == 98 || m == 104;
-                done(withFeed ? fmt::format("GS V {} {} feed and cut", m, c[3])
-                              : fmt::format("GS V {} cut", m));
-                flushLine(now);
-                addPaper(partial ? "--- partial cut ---" : "--- full cut ---", now);
-                return Parse::Done;
-            }
-            case '!':
-            case 'B':
-            case 'H':
-            case 'f':
-            case 'h':
-            case 'w':
-            case 'b':
-            case 'L':
-                if (need(3)) return Parse::NeedMore;
-                return done(fmt::format("GS {:c} {}", static_cast<char>(code), c[2]));
-            case '(': {
-                if (need(5)) return Parse::NeedMore;
-                const std::size_t length = c[3] + 256u * c[4];
-                if (length > kMaxParameterBlock) {
-                    // Too long to be anything this printer understands: skip it whole.
-                    skipRemaining_ = length - (size - 5);
-                    return done(fmt::format("GS ( {:c} with {} parameter bytes (skipped)",
-                                            static_cast<char>(c[2]), length));
-                }
-                if (need(5 + length)) return Parse::NeedMore;
-                const std::uint8_t kind = c[2];
-                const std::vector<std::uint8_t> block(c.begin() + 5, c.end());
-                command_.clear();
-                handleGsParen(kind, block, now);
-                return Parse::Done;
-            }
-            default:
-                return done(fmt::format("GS 0x{:02X} (unknown, skipped)", code));
+    if (s.prefix == kGs && s.code == 'a') {
+        statusBack_ = n;
+        done(fmt::format("GS a {} automatic status back", n));
+        if (n != 0) sendAutomaticStatus(now);  // the first status goes at once
+        return true;
+    }
+    if (s.prefix == kGs && s.code == 'r') {
+        done(fmt::format("GS r {} transmit status", n));
+        if (n == 1 || n == 49) reply({PaperSensorStatus(conditions_)}, now);
+        if (n == 2 || n == 50) reply({DrawerStatus(conditions_)}, now);
+        return true;
+    }
+    if (s.prefix == kEsc && s.code == 'u') {
+        done(fmt::format("ESC u {} transmit peripheral device status", n));
+        if (n == 0 || n == 48) reply({DrawerStatus(conditions_)}, now);
+        return true;
+    }
+    if (s.prefix == kEsc && s.code == 'v') {
+        done("ESC v transmit paper sensor status");
+        reply({PaperSensorStatus(conditions_)}, now);
+        return true;
+    }
+    if (s.prefix == kEsc && s.code == '=') {
+        peripheralSelected_ = (n & 1) != 0;
+        return done(fmt::format("ESC = {} select peripheral", n));
+    }
+    if (s.prefix == kGs && s.code == '(' && (n == 'A' || n == 'E') && c.bytes.size() >= 5) {
+        handleGsParen(n, std::vector<std::uint8_t>(c.bytes.begin() + 5, c.bytes.end()), now);
+        return true;
+    }
+    if (s.prefix == kGs && s.code == '(' && n == 'H') {
+        done(fmt::format("GS ( H fn {} request response", c.at(5)));
+        // Process id response: 37 22, the four id bytes, NUL.
+        if (c.length == 11 && c.at(5) == 48 && c.at(6) == 48) {
+            reply({0x37, 0x22, c.at(7), c.at(8), c.at(9), c.at(10), 0x00}, now);
         }
+        return true;
     }
+    if (s.prefix == kFs && s.code == 'l') {
+        fontHeader(c, now);
+        return true;
+    }
+    return false;
+}
 
-    if (prefix == kFs) {
-        switch (code) {
-            case 'p': {
-                if (need(4)) return Parse::NeedMore;
-                const std::uint8_t image = c[2];
-                done(fmt::format("FS p {} {} print NV image", image, c[3]));
-                flushLine(now);
-                addPaper(fmt::format("[NV image {}]", image), now);
-                return Parse::Done;
-            }
-            case 'l': {
-                // Font payload header: 1C 6C 64 73 58, then a 32-bit count.
-                const std::size_t at = size - 1;
-                if (at < 5 && c[at] != kFontMagic[at]) {
-                    FontReception bad;
-                    bad.result = FontReception::Result::BadFraming;
-                    fonts_.push_back(bad);
-                    const std::uint8_t stray = c[at];
-                    command_.pop_back();
-                    done("FS l (bad font header)");
-                    note("font payload refused: bad header", now);
-                    consume(stray, now);  // the stray byte may start something new
-                    return Parse::Done;
-                }
-                if (need(kFontHeaderSize)) return Parse::NeedMore;
-                const std::uint32_t count = static_cast<std::uint32_t>(c[5]) |
-                                            (static_cast<std::uint32_t>(c[6]) << 8) |
-                                            (static_cast<std::uint32_t>(c[7]) << 16) |
-                                            (static_cast<std::uint32_t>(c[8]) << 24);
-                FontReception font;
-                font.expected = count;
-                font.checksum = kFnvBasis;
-                if (count == 0 || count > kMaxFontCount) {
-                    font.result = FontReception::Result::BadFraming;
-                    fonts_.push_back(font);
-                    done("FS l (bad font count)");
-                    note(fmt::format("font payload refused: count {} out of range", count), now);
-                    return Parse::Done;
-                }
-                fonts_.push_back(font);
-                inFont_ = true;
-                fontLastByte_ = now;
-                return done(fmt::format("FS l font payload, {} bytes follow", count));
-            }
-            case '!':
-            case '-':
-            case 'C':
-            case 'W':
-                if (need(3)) return Parse::NeedMore;
-                return done(fmt::format("FS {:c} {}", static_cast<char>(code), c[2]));
-            default:
-                return done(fmt::format("FS 0x{:02X} (unknown, skipped)", code));
+void R3Engine::realTime(const Command& c, std::int64_t now) {
+    const std::uint8_t code = c.at(1), n = c.at(2);
+    if (code == 0x04) {
+        recordCommand(fmt::format("DLE EOT {} transmit real-time status", n), c.bytes, now);
+        if (n >= 1 && n <= 4) reply({RealTimeStatus(conditions_, n)}, now);
+        return;
+    }
+    if (code == 0x05) {
+        recordCommand(fmt::format("DLE ENQ {} real-time request", n), c.bytes, now);
+        // Recovery from an error that allows it (the cutter); 2 also clears the buffers.
+        if ((n == 1 || n == 2) && conditions_.error == Conditions::Error::Cutter) {
+            if (n == 2) clearInput(now);
+            Conditions next = conditions_;
+            next.error = Conditions::Error::None;
+            changeConditions(next, now);
         }
+        return;
     }
+    // DLE DC4 fn
+    switch (n) {
+        case 1: {
+            const int pin = c.at(3) == 0 ? 2 : c.at(3) == 1 ? 5 : 0;
+            const int ms = c.at(4) * 100;
+            recordCommand(fmt::format("DLE DC4 1 {} {} real-time drawer pulse pin {}: {} ms", c.at(3),
+                                      c.at(4), pin, ms),
+                          c.bytes, now);
+            if (pin == 0 || c.at(4) < 1 || c.at(4) > 8) return;
+            if (!jobOpen_) {
+                jobOpen_ = true;
+                model_.job().startMs = now;
+            }
+            model_.pulse(pin, ms, ms, true);
+            Conditions next = conditions_;
+            next.drawerOpen = true;
+            changeConditions(next, now);
+            return;
+        }
+        case 2:
+            recordCommand("DLE DC4 2 power off (ignored)", c.bytes, now);
+            return;
+        case 3:
+            recordCommand(fmt::format("DLE DC4 3 real-time buzzer {} times", c.at(5)), c.bytes, now);
+            model_.buzzer(c.at(5), c.at(6) * 100);
+            return;
+        case 7:
+            recordCommand(fmt::format("DLE DC4 7 {} transmit status", c.at(3)), c.bytes, now);
+            if (c.at(3) == 1) {
+                const auto asb = AutomaticStatus(conditions_);
+                reply({asb.begin(), asb.end()}, now);
+            }
+            return;
+        case 8:
+            recordCommand("DLE DC4 8 clear buffers", c.bytes, now);
+            clearInput(now);
+            return;
+        default:
+            recordCommand(fmt::format("DLE DC4 {} real-time command (ignored)", n), c.bytes, now);
+            return;
+    }
+}
 
-    // DLE
-    if (code == 0x04 || code == 0x05) {
-        if (need(3)) return Parse::NeedMore;
-        const std::uint8_t n = c[2];
-        if (code == 0x05) return done(fmt::format("DLE ENQ {} real-time request", n));
-        done(fmt::format("DLE EOT {} transmit real-time status", n));
-        // Online, cover closed, paper present, no error: only the fixed bits are set.
-        if (n == 1) reply({0x16}, now);
-        if (n >= 2 && n <= 4) reply({0x12}, now);
-        return Parse::Done;
+void R3Engine::clearInput(std::int64_t now) {
+    const std::size_t dropped = inputBytes_;
+    input_.clear();
+    inputBytes_ = 0;
+    model_.clearLine();
+    note(fmt::format("input buffer and line buffer cleared ({} bytes)", dropped), now);
+}
+
+void R3Engine::fontHeader(const Command& c, std::int64_t now) {
+    FontReception font;
+    if (c.badFraming && c.bytes.size() < 9) {
+        font.result = FontReception::Result::BadFraming;
+        fonts_.push_back(font);
+        recordCommand("FS l (bad font header)", c.bytes, now);
+        note("font payload refused: bad header", now);
+        return;
     }
-    return done(fmt::format("DLE 0x{:02X} (unknown, skipped)", code));
+    const std::uint32_t count = static_cast<std::uint32_t>(c.at(5)) |
+                                (static_cast<std::uint32_t>(c.at(6)) << 8) |
+                                (static_cast<std::uint32_t>(c.at(7)) << 16) |
+                                (static_cast<std::uint32_t>(c.at(8)) << 24);
+    font.expected = count;
+    font.checksum = kFnvBasis;
+    if (c.badFraming) {
+        font.result = FontReception::Result::BadFraming;
+        fonts_.push_back(font);
+        recordCommand("FS l (bad font count)", c.bytes, now);
+        note(fmt::format("font payload refused: count {} out of range", count), now);
+        return;
+    }
+    fonts_.push_back(font);
+    inFont_ = true;
+    recordCommand(fmt::format("FS l font payload, {} bytes follow", count), c.bytes, now);
+}
+
+void R3Engine::fontData(const std::uint8_t* data, std::size_t n, std::int64_t now) {
+    if (!inFont_) return;
+    FontReception& font = fonts_.back();
+    font.checksum = Fnv1a(font.checksum, data, n);
+    font.received += static_cast<std::uint32_t>(n);
+    if (font.received == font.expected) {
+        font.result = FontReception::Result::Ok;
+        inFont_ = false;
+        note(fmt::format("font payload complete: {} bytes", font.received), now);
+    }
 }
 
 void R3Engine::handleGsParen(std::uint8_t kind, const std::vector<std::uint8_t>& data,
@@ -737,16 +779,6 @@ void R3Engine::handleSetup(const std::vector<std::uint8_t>& data, std::int64_t n
     }
 }
 
-void R3Engine::expireFont(std::int64_t now) {
-    if (inFont_ && now - fontLastByte_ > config_.fontIdleTimeoutMs) {
-        inFont_ = false;
-        fonts_.back().result = FontReception::Result::Short;
-        note(fmt::format("font payload short: {} of {} bytes", fonts_.back().received,
-                         fonts_.back().expected),
-             now);
-    }
-}
-
 // ---------------------------------------------------------------------------------
 // Output
 
@@ -765,7 +797,8 @@ void R3Engine::reply(std::vector<std::uint8_t> bytes, std::int64_t now) {
     if (lineMismatch_) {
         for (auto& b : bytes) b = Garble(b);
     }
-    if (output_.size() + bytes.size() > kMaxOutput) {
+    auto& output = output_[static_cast<std::size_t>(commandHost_)];
+    if (output.size() + bytes.size() > kMaxOutput) {
         droppedOutput_ += bytes.size();
         return;
     }
@@ -775,8 +808,8 @@ void R3Engine::reply(std::vector<std::uint8_t> bytes, std::int64_t now) {
     std::int64_t gapUs = 0;
     for (std::uint8_t b : bytes) {
         std::int64_t at = readyAt + gapUs / 1000;
-        if (!output_.empty()) at = std::max(at, output_.back().readyAt);
-        output_.push_back({at, b});
+        if (!output.empty()) at = std::max(at, output.back().readyAt);
+        output.push_back({at, b});
         gapUs += config_.replyByteGapUs;
     }
     event(EngineEvent::Kind::Reply, fmt::format("{} bytes ready at {} ms", bytes.size(), readyAt),
@@ -790,14 +823,20 @@ void R3Engine::replyName(const std::string& text, std::int64_t now) {
     reply(std::move(bytes), now);
 }
 
-std::size_t R3Engine::takeOutput(std::uint8_t* buffer, std::size_t max, std::int64_t nowMs) {
+void R3Engine::dropOutput() {
+    for (auto& output : output_) output.clear();
+}
+
+std::size_t R3Engine::takeOutput(std::uint8_t* buffer, std::size_t max, std::int64_t nowMs,
+                                 int host) {
     std::lock_guard lock(mutex_);
     catchUp(nowMs);
     if (!connected_ || buffer == nullptr) return 0;
+    auto& output = output_[host == kNetworkHost ? 1u : 0u];
     std::size_t n = 0;
-    while (n < max && !output_.empty() && output_.front().readyAt <= nowMs) {
-        buffer[n++] = output_.front().byte;
-        output_.pop_front();
+    while (n < max && !output.empty() && output.front().readyAt <= nowMs) {
+        buffer[n++] = output.front().byte;
+        output.pop_front();
     }
     if (endless_) {
         while (n < max) {
@@ -808,14 +847,17 @@ std::size_t R3Engine::takeOutput(std::uint8_t* buffer, std::size_t max, std::int
     return n;
 }
 
-std::optional<std::int64_t> R3Engine::nextOutputTime() const {
+std::optional<std::int64_t> R3Engine::nextOutputTime(int host) const {
     std::lock_guard lock(mutex_);
     if (!connected_) return std::nullopt;
     if (endless_) return std::numeric_limits<std::int64_t>::min();
+    const auto& output = output_[host == kNetworkHost ? 1u : 0u];
     std::optional<std::int64_t> next;
-    if (!output_.empty()) next = output_.front().readyAt;
+    if (!output.empty()) next = output.front().readyAt;
     // Commands held while printing or restarting may answer once that is over.
-    if (!held_.empty()) next = std::min(next.value_or(busyUntil_), busyUntil_);
+    if (!input_.empty() && !conditions_.stopped()) {
+        next = std::min(next.value_or(busyUntil_), busyUntil_);
+    }
     return next;
 }
 
@@ -843,20 +885,82 @@ bool R3Engine::lineMismatch() const {
 }
 
 // ---------------------------------------------------------------------------------
+// Conditions and jobs
+
+Conditions R3Engine::conditions() const {
+    std::lock_guard lock(mutex_);
+    return conditions_;
+}
+
+std::optional<std::string> R3Engine::setCondition(const std::string& setting,
+                                                  std::int64_t nowMs) {
+    std::lock_guard lock(mutex_);
+    Conditions next = conditions_;
+    if (auto error = ApplyCondition(next, setting)) return error;
+    changeConditions(next, nowMs);
+    catchUp(nowMs);
+    return std::nullopt;
+}
+
+void R3Engine::setConditions(const Conditions& conditions, std::int64_t nowMs) {
+    std::lock_guard lock(mutex_);
+    changeConditions(conditions, nowMs);
+    catchUp(nowMs);
+}
+
+void R3Engine::changeConditions(const Conditions& next, std::int64_t now) {
+    const Conditions before = conditions_;
+    if (next == before) return;
+    conditions_ = next;
+    note(fmt::format("conditions: {}", DescribeConditions(conditions_)), now);
+    if (statusBack_ != 0 && AutomaticStatusChanged(before, next, statusBack_)) {
+        sendAutomaticStatus(now);
+    }
+}
+
+void R3Engine::sendAutomaticStatus(std::int64_t now) {
+    const int saved = commandHost_;
+    commandHost_ = host_;  // unsolicited: to the host that sent last
+    const auto status = AutomaticStatus(conditions_);
+    reply({status.begin(), status.end()}, now);
+    commandHost_ = saved;
+}
+
+std::vector<PrintJob> R3Engine::takeJobs() {
+    std::lock_guard lock(mutex_);
+    std::vector<PrintJob> out(std::make_move_iterator(jobs_.begin()),
+                              std::make_move_iterator(jobs_.end()));
+    jobs_.clear();
+    return out;
+}
+
+void R3Engine::endJob(std::int64_t nowMs, const char* reason) {
+    std::lock_guard lock(mutex_);
+    finishJob(nowMs, reason);
+}
+
+void R3Engine::finishJob(std::int64_t now, const char* reason) {
+    if (!jobOpen_) return;
+    jobOpen_ = false;
+    PrintJob job = model_.take();
+    job.endMs = now;
+    job.endedBy = reason;
+    job.conditions = DescribeConditions(conditions_);
+    if (!job.printed() && job.text.empty()) return;  // nothing reached the paper
+    job.number = ++jobsStarted_;
+    note(fmt::format("job {} ended ({}): {} lines", job.number, reason, job.text.size()), now);
+    if (config_.keepJobs) jobs_.push_back(std::move(job));
+}
+
+// ---------------------------------------------------------------------------------
 // Paper and state
 
-void R3Engine::printLine(std::int64_t now) {
-    addPaper(std::move(line_), now);
-    line_.clear();
-}
-
-void R3Engine::flushLine(std::int64_t now) {
-    if (!line_.empty()) printLine(now);
-}
-
-void R3Engine::addPaper(std::string line, std::int64_t now) {
-    if (paper_.size() < kMaxPaperLines) paper_.push_back(line);
-    event(EngineEvent::Kind::Paper, std::move(line), {}, now);
+void R3Engine::collectPaper(std::int64_t now) {
+    for (auto& line : model_.takeLines()) {
+        if (paper_.size() < kMaxPaperLines) paper_.push_back(line);
+        event(EngineEvent::Kind::Paper, std::move(line), {}, now);
+    }
+    for (auto& text : model_.takeNotes()) note(std::move(text), now);
 }
 
 void R3Engine::note(std::string text, std::int64_t now) {
@@ -869,23 +973,20 @@ void R3Engine::event(EngineEvent::Kind kind, std::string text, std::vector<std::
     events_.push_back({kind, now, std::move(text), std::move(bytes)});
 }
 
-void R3Engine::resetModes() {
-    // ESC @ leaves the peripheral selection and status back as they were.
-    line_.clear();
-    const TextModes kept = modes_;
-    modes_ = TextModes{};
-    modes_.peripheralSelected = kept.peripheralSelected;
-    modes_.statusBack = kept.statusBack;
+PaperSetup R3Engine::paperSetup() const {
+    return PaperSetup::FromSwitches(switchValue(1), switchValue(2), switchValue(10));
 }
 
 void R3Engine::restart(std::int64_t now) {
-    resetModes();
-    modes_ = TextModes{};
-    command_.clear();
-    skipRemaining_ = 0;
+    finishJob(now, "restart");
+    model_.setup(paperSetup());
+    peripheralSelected_ = true;
+    statusBack_ = 0;
     ++restarts_;
     if (config_.fault == FaultMode::RestartLosesInput) {
         restartUntil_ = now + config_.restartMs;
+        decoder_.reset();
+        clearInput(now);
     } else {
         busyUntil_ = std::max(busyUntil_, now + config_.restartMs);
     }
@@ -901,27 +1002,26 @@ void R3Engine::printSelfTest(std::int64_t now) {
     static const char* const kParity[] = {"none", "odd", "even"};
     static const char* const kBuyer[] = {"STD", "KOR", "CHN", "JAP"};
     ++selfTests_;
-    flushLine(now);
     const auto& s = config_.serial;
     const int parity = s.parity.empty() ? 0 : s.parity[0] - '0';
-    const std::uint8_t sw2 = switchValue(2);
-    const int codePage = ((sw2 >> 3) & 0x1F) | ((sw2 & 0x04) ? 32 : 0);
     const std::uint8_t buyer = switchValue(12);
-    addPaper("*** SELF TEST ***", now);
-    addPaper(config_.manufacturer, now);
-    addPaper(fmt::format("Model: {}", config_.printerName), now);
-    addPaper(fmt::format("Firmware: {} {}", config_.firmwareVersion, config_.versionSuffix), now);
-    addPaper(fmt::format("Serial: {} bps, {} data bits, parity {}, {}", s.baud, s.dataBits,
-                         parity >= 0 && parity <= 2 ? kParity[parity] : "?",
-                         s.flow == "1" ? "Xon/Xoff" : "DTR/DSR"),
-             now);
+    std::vector<std::string> lines = {
+        "*** SELF TEST ***",
+        config_.manufacturer,
+        fmt::format("Model: {}", config_.printerName),
+        fmt::format("Firmware: {} {}", config_.firmwareVersion, config_.versionSuffix),
+        fmt::format("Serial: {} bps, {} data bits, parity {}, {}", s.baud, s.dataBits,
+                    parity >= 0 && parity <= 2 ? kParity[parity] : "?",
+                    s.flow == "1" ? "Xon/Xoff" : "DTR/DSR"),
+    };
     for (int number : {1, 2, 8, 9, 10, 11, 12}) {
-        addPaper(fmt::format("MSW{:<2} {}", number, SwitchBits(switchValue(number))), now);
+        lines.push_back(fmt::format("MSW{:<2} {}", number, SwitchBits(switchValue(number))));
     }
-    addPaper(fmt::format("Code page: {}", codePage), now);
-    addPaper(fmt::format("Buyer set: {}", buyer < 4 ? kBuyer[buyer] : "?"), now);
-    addPaper("*** COMPLETED ***", now);
-    addPaper("--- partial cut ---", now);
+    lines.push_back(fmt::format("Code page: {}", SwitchCodePageIndex(switchValue(2))));
+    lines.push_back(fmt::format("Buyer set: {}", buyer < 4 ? kBuyer[buyer] : "?"));
+    lines.push_back("*** COMPLETED ***");
+    model_.printLines(lines);
+    model_.cut(true, 0);
     busyUntil_ = now + config_.selfTestMs;
     note(fmt::format("printing the self-test page ({} ms)", config_.selfTestMs), now);
 }
@@ -946,6 +1046,7 @@ void R3Engine::setMemorySwitch(int number, std::uint8_t value) {
     if (number < 1 || number > kSwitchCount) return;
     switches_[static_cast<std::size_t>(number - 1)] = value;
     pending_[static_cast<std::size_t>(number - 1)] = value;
+    model_.setup(paperSetup());
 }
 
 std::vector<std::uint8_t> R3Engine::receivedLog() const {
@@ -965,7 +1066,16 @@ std::vector<FontReception> R3Engine::fontReceptions() const {
 
 TextModes R3Engine::textModes() const {
     std::lock_guard lock(mutex_);
-    return modes_;
+    TextModes m;
+    m.printMode = model_.printMode();
+    m.bold = model_.bold();
+    m.underline = model_.underline();
+    m.alignment = model_.alignment();
+    m.codeTable = model_.codeTable();
+    m.lineSpacing = model_.lineSpacing();
+    m.peripheralSelected = peripheralSelected_;
+    m.statusBack = statusBack_;
+    return m;
 }
 
 int R3Engine::selfTestCount() const {

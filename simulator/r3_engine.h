@@ -10,6 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "command_table.h"
+#include "conditions.h"
+#include "print_model.h"
+
 namespace tessaly::sim {
 
 // Misbehaviours the virtual printer can be told to show, so that the utility's
@@ -105,6 +109,19 @@ struct PrinterConfig {
     // When set, the memory switches are loaded from this file at construction (if
     // it exists) and saved to it after every setup period.
     std::string stateFile;
+
+    // Paper, cover, drawer and error conditions at start.
+    Conditions conditions;
+    // A job ends at a cut or once no byte has come for this long.
+    std::int64_t jobGapMs = 2000;
+    // Input waits here while the printer cannot print (self-test page, restart,
+    // paper end, cover open, offline, error, jobs not yet taken); when it is full
+    // the printer takes no more, and the sender is held.
+    std::size_t inputBufferBytes = 64u << 10;
+    // Whether finished jobs are kept for takeJobs(). At most maxWaitingJobs wait;
+    // while that many do, printing holds as if the printer were busy.
+    bool keepJobs = false;
+    std::size_t maxWaitingJobs = 8;
 };
 
 // Outcome of one font payload reception.
@@ -141,23 +158,38 @@ struct EngineEvent {
 // The printer's side of the protocol: consumes any byte sequence and produces the
 // answers the printer would give, each readable from a given time on. All methods
 // are thread-safe; the engine never sleeps, callers pass the current time.
+//
+// Received bytes are cut into commands at once (command_table.h), so real-time
+// commands (DLE EOT, DLE ENQ, DLE DC4) are answered even while the rest waits in
+// the input buffer. The rest is carried out in order when the printer can print:
+// the settings protocol here, printing by the print model (print_model.h).
+//
+// Bytes come from and answers go to one of two hosts: 0, the serial side (the
+// pseudo-terminal and the in-process port), and 1, the network. An answer goes
+// to the host that sent its command; automatic status to the last one that sent.
 class R3Engine {
   public:
+    static constexpr int kSerialHost = 0;
+    static constexpr int kNetworkHost = 1;
+
     explicit R3Engine(PrinterConfig config = {});
 
     // Feeds received bytes. Returns how many were accepted: fewer than n once the
     // link has gone dead (connected() false) or while the printer takes no data
-    // (a stall fault, see resumesAt).
-    std::size_t receive(const std::uint8_t* data, std::size_t n, std::int64_t nowMs);
+    // (its input buffer is full, or a stall fault; see resumesAt).
+    std::size_t receive(const std::uint8_t* data, std::size_t n, std::int64_t nowMs,
+                        int host = kSerialHost);
     // While the printer takes no data: the time from which it takes data again
-    // (INT64_MAX: never). nullopt when it takes data at nowMs, or the link is dead.
+    // (INT64_MAX: not foreseeable, as with paper out). nullopt when it takes data
+    // at nowMs, or the link is dead.
     std::optional<std::int64_t> resumesAt(std::int64_t nowMs) const;
     // Copies up to max answer bytes that are readable at nowMs; returns the count.
-    std::size_t takeOutput(std::uint8_t* buffer, std::size_t max, std::int64_t nowMs);
+    std::size_t takeOutput(std::uint8_t* buffer, std::size_t max, std::int64_t nowMs,
+                           int host = kSerialHost);
     // Time at which the next answer byte may become readable (nullopt: nothing
     // pending). Input held during the self-test page counts from the page's end.
-    std::optional<std::int64_t> nextOutputTime() const;
-    // Lets time-based state (font payload idle time) move on without input.
+    std::optional<std::int64_t> nextOutputTime(int host = kSerialHost) const;
+    // Lets time-based state (idle commands, job gaps, held input) move on.
     void tick(std::int64_t nowMs);
 
     // The line settings the host uses on a serial link (parity 0 none, 1 odd,
@@ -165,6 +197,18 @@ class R3Engine {
     void setHostLine(std::int32_t baud, std::int32_t dataBits, std::int32_t parity);
     void clearHostLine();
     bool lineMismatch() const;
+
+    // Conditions: the current ones, and a change as "key value" (conditions.h);
+    // an error text when the setting is not understood.
+    Conditions conditions() const;
+    std::optional<std::string> setCondition(const std::string& setting, std::int64_t nowMs);
+    void setConditions(const Conditions& conditions, std::int64_t nowMs);
+
+    // Finished jobs (PrinterConfig::keepJobs), oldest first; endJob ends the one
+    // in progress (a host went away, the program stops).
+    std::vector<PrintJob> takeJobs();
+    void endJob(std::int64_t nowMs, const char* reason);
+    std::size_t inputWaiting() const;  // bytes in the input buffer
 
     bool connected() const;
     bool inSetupMode() const;
@@ -192,29 +236,47 @@ class R3Engine {
     static constexpr std::size_t kMaxLine = 512;
     static constexpr std::size_t kMaxPaperLines = 100000;
     static constexpr std::size_t kMaxEvents = 100000;
-    static constexpr std::size_t kMaxHeld = 64u << 10;  // input buffer while printing
+    static constexpr std::size_t kMaxJobCommands = 10000;
 
   private:
-    enum class Parse { NeedMore, Done };
+    // A piece of input waiting in the input buffer.
+    struct Token {
+        enum class Kind { Text, Command, FontData, FontAbandoned };
+        Kind kind;
+        int host;
+        std::vector<std::uint8_t> bytes;  // text or font data
+        Command command;
+        std::size_t size() const { return kind == Kind::Command ? command.length : bytes.size(); }
+    };
+    class Feed;  // the decoder's sink
 
-    // Returns how many bytes were taken: fewer than n when a stall fault began.
+    // Cuts bytes into tokens; returns how many were taken (fewer than n when a
+    // stall fault began).
     std::size_t process(const std::uint8_t* data, std::size_t n, std::int64_t now);
     void startStall(std::int64_t now);
     bool stalled(std::int64_t now) const { return stalledUntil_ && now < *stalledUntil_; }
-    void hold(const std::uint8_t* data, std::size_t n, std::int64_t now);
-    void catchUp(std::int64_t now);  // font idle time, then input held while printing
-    void consume(std::uint8_t byte, std::int64_t now);
-    Parse parseCommand(std::int64_t now);
+    // Whether queued input may be carried out now, and if not, until when not.
+    bool canPrint(std::int64_t now) const;
+    std::size_t inputRoom(std::int64_t now) const;
+    void arrive(Token token, std::int64_t now);  // from the decoder
+    void catchUp(std::int64_t now);              // idle commands, held input, job gap
+    void execute(Token& token, std::int64_t now);
+    void command(const Command& c, std::int64_t now);
+    void realTime(const Command& c, std::int64_t now);
+    bool query(const Command& c, std::int64_t now);  // the printer's own commands
+    void fontHeader(const Command& c, std::int64_t now);
+    void fontData(const std::uint8_t* data, std::size_t n, std::int64_t now);
     void recordCommand(const std::string& name, std::vector<std::uint8_t> bytes, std::int64_t now);
+    std::string describe(const Command& c) const;
     void handleGsParen(std::uint8_t kind, const std::vector<std::uint8_t>& data, std::int64_t now);
     void handleSetup(const std::vector<std::uint8_t>& data, std::int64_t now);
-    void handleFontByte(std::uint8_t byte, std::int64_t now);
-    void expireFont(std::int64_t now);
     void reply(std::vector<std::uint8_t> bytes, std::int64_t now);
     void replyName(const std::string& text, std::int64_t now);
-    void printLine(std::int64_t now);  // prints the text so far, even none (a feed)
-    void flushLine(std::int64_t now);  // prints the text so far, if any
-    void addPaper(std::string line, std::int64_t now);
+    void collectPaper(std::int64_t now);  // lines the model printed, to the paper log
+    void finishJob(std::int64_t now, const char* reason);
+    void changeConditions(const Conditions& next, std::int64_t now);
+    void sendAutomaticStatus(std::int64_t now);
+    void clearInput(std::int64_t now);
     void note(std::string text, std::int64_t now);
     void event(EngineEvent::Kind kind, std::string text, std::vector<std::uint8_t> bytes,
                std::int64_t now);
@@ -222,32 +284,44 @@ class R3Engine {
     void restart(std::int64_t now);
     void printSelfTest(std::int64_t now);
     std::uint8_t switchValue(int number) const;
+    PaperSetup paperSetup() const;
+    void dropOutput();
 
     mutable std::mutex mutex_;
     const PrinterConfig config_;
     std::array<std::uint8_t, kSwitchCount> switches_{};
     std::array<std::uint8_t, kSwitchCount> pending_{};  // staged inside IN..OUT
     bool setupMode_ = false;
-    std::int64_t restartUntil_ = 0;   // input is lost until then (RestartLosesInput)
-    std::int64_t busyUntil_ = 0;      // printing the self-test page or restarting
-    std::vector<std::uint8_t> held_;  // input received while busy
+    std::int64_t restartUntil_ = 0;  // input is lost until then (RestartLosesInput)
+    std::int64_t busyUntil_ = 0;     // printing the self-test page or restarting
 
-    std::vector<std::uint8_t> command_;  // bytes of the command being parsed
-    std::size_t skipRemaining_ = 0;      // parameter bytes of an oversized command
-    std::string line_;                   // text not yet printed
+    CommandDecoder decoder_;
+    std::deque<Token> input_;  // the input buffer
+    std::size_t inputBytes_ = 0;
+    int host_ = kSerialHost;        // host of the bytes being received
+    int commandHost_ = kSerialHost; // host of the command being carried out
+    PrintModel model_;
+    Conditions conditions_;
+    bool peripheralSelected_ = true;
+    std::uint8_t statusBack_ = 0;
+    std::vector<std::string> reportedUnknown_;
+
+    // Jobs.
+    bool jobOpen_ = false;
+    std::int64_t lastInput_ = 0;
+    std::deque<PrintJob> jobs_;
+    int jobsStarted_ = 0;
 
     // Font payload reception.
     bool inFont_ = false;
-    std::int64_t fontLastByte_ = 0;
 
-    TextModes modes_;
     bool lineMismatch_ = false;  // the host's serial line settings differ
 
     struct Pending {
         std::int64_t readyAt;
         std::uint8_t byte;
     };
-    std::deque<Pending> output_;
+    std::array<std::deque<Pending>, 2> output_;  // by host
     std::size_t droppedOutput_ = 0;
 
     std::uint64_t receivedCount_ = 0;

@@ -400,9 +400,19 @@ TEST(R3EngineRobustness, OversizedParameterBlockIsSkippedWhole) {
 }
 
 TEST(R3EngineRobustness, LongLinesWrapAtThePaperWidth) {
+    // 80 mm paper is 576 dots: 48 characters of font A (12 dots) to a line.
     R3Engine engine;
     Exchange(engine, Bytes(R3Engine::kMaxLine * 2 + 5, 'x'));
-    EXPECT_EQ(engine.paper().size(), 2u);
+    const auto paper = engine.paper();
+    ASSERT_EQ(paper.size(), 21u) << "1029 characters: 21 full lines, 21 still waiting";
+    EXPECT_EQ(paper[0], std::string(48, 'x'));
+
+    // 58 mm paper (memory switch 10 bit 5) is 384 dots: 32 characters.
+    PrinterConfig narrow;
+    narrow.switches[9] = 0x10;
+    R3Engine small(narrow);
+    Exchange(small, Concat({Bytes(40, 'x'), B({0x0A})}));
+    EXPECT_THAT(small.paper(), ElementsAre(std::string(32, 'x'), std::string(8, 'x')));
 }
 
 // --- fault modes ------------------------------------------------------------------
