@@ -228,12 +228,12 @@ void PrintModel::add(Element element) {
     job_.elements.push_back(std::move(element));
 }
 
-void PrintModel::emit(Element element, std::string text) {
+void PrintModel::put(Element element, std::string text) {
     add(std::move(element));
-    emitText(std::move(text));
+    putText(std::move(text));
 }
 
-void PrintModel::emitText(std::string text) {
+void PrintModel::putText(std::string text) {
     job_.text.push_back(text);
     lines_.push_back(std::move(text));
 }
@@ -357,7 +357,7 @@ void PrintModel::printLine(int feed) {
     }
     line_.feed = std::max(feed, line_.height);
     std::string text = line_.text;
-    emit(std::move(line_), std::move(text));
+    put(std::move(line_), std::move(text));
     line_ = {};
     x_ = 0;
 }
@@ -400,7 +400,7 @@ void PrintModel::buzzer(int times, int ms) {
 void PrintModel::cut(bool partial, int feed) {
     flushLine();
     if (feed > 0) add(FeedElement{feed});
-    emit(CutElement{partial}, partial ? "--- partial cut ---" : "--- full cut ---");
+    put(CutElement{partial}, partial ? "--- partial cut ---" : "--- full cut ---");
     cut_ = true;
 }
 
@@ -413,7 +413,7 @@ void PrintModel::printImage(Bitmap bitmap, const std::string& source) {
     }
     const int x = alignedX(bitmap.width);
     std::string marker = fmt::format("[image {}x{}]", bitmap.width, bitmap.height);
-    emit(ImageElement{x, std::move(bitmap), source}, std::move(marker));
+    put(ImageElement{x, std::move(bitmap), source}, std::move(marker));
 }
 
 // ---------------------------------------------------------------------------------
@@ -664,11 +664,11 @@ bool PrintModel::command(const Command& c) {
                 if (n >= 1 && n <= static_cast<int>(nvImages_.size())) {
                     Bitmap b = ScaledByMode(nvImages_[static_cast<std::size_t>(n - 1)], c.at(3));
                     const int x = alignedX(b.width);
-                    emit(ImageElement{x, std::move(b), fmt::format("FS p {}", n)},
+                    put(ImageElement{x, std::move(b), fmt::format("FS p {}", n)},
                          fmt::format("[NV image {}]", n));
                 } else {
                     note(fmt::format("FS p {}: no NV bit image of that number is defined", n));
-                    emitText(fmt::format("[NV image {}]", n));
+                    putText(fmt::format("[NV image {}]", n));
                 }
                 return true;
             }
@@ -715,7 +715,7 @@ void PrintModel::barcode(const Command& c) {
     b.areaWidth = areaWidth();
     b.alignment = alignment_;
     std::string marker = fmt::format("[barcode {}: {}]", b.name, Printable(data));
-    emit(std::move(b), std::move(marker));
+    put(std::move(b), std::move(marker));
 }
 
 void PrintModel::twoDimensional(const Command& c) {
@@ -787,7 +787,7 @@ void PrintModel::twoDimensional(const Command& c) {
     e.areaWidth = areaWidth();
     e.alignment = alignment_;
     std::string marker = fmt::format("[{} code: {}]", e.name, Printable(e.data));
-    emit(std::move(e), std::move(marker));
+    put(std::move(e), std::move(marker));
 }
 
 void PrintModel::graphics(const Command& c, std::size_t at) {

@@ -211,8 +211,8 @@ class PrintModel {
     // line; true (and a note) when the line buffer holds data.
     bool lineBusy(const char* what);
     void add(Element element);
-    void emit(Element element, std::string text);
-    void emitText(std::string text);
+    void put(Element element, std::string text);
+    void putText(std::string text);
     void tab();
     void moveTo(int x);
     void resetModes();
