@@ -98,9 +98,10 @@ std::optional<std::string> ApplyCondition(Conditions& c, const std::string& sett
 }
 
 std::string DescribeConditions(const Conditions& c) {
-    return fmt::format("paper={} cover={} drawer={} {} error={}", PaperName(c.paper),
+    return fmt::format("paper={} cover={} drawer={} {} error={}{}", PaperName(c.paper),
                        c.coverOpen ? "open" : "closed", c.drawerOpen ? "open" : "closed",
-                       c.offline ? "offline" : "online", ErrorName(c.error));
+                       c.offline ? "offline" : "online", ErrorName(c.error),
+                       c.stopped() ? " (printing stopped)" : "");
 }
 
 std::uint8_t RealTimeStatus(const Conditions& c, int n) {

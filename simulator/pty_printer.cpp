@@ -26,12 +26,24 @@ std::string SystemError(const char* what) {
     return fmt::format("{}: {}", what, std::strerror(errno));
 }
 
+void Poke(int fd) {
+    const char byte = 1;
+    [[maybe_unused]] const auto ignored = ::write(fd, &byte, 1);
+}
+
+void Drain(int fd) {
+    char sink[64];
+    while (::read(fd, sink, sizeof sink) > 0) {
+    }
+}
+
 }  // namespace
 
 PtyPrinter::PtyPrinter(R3Engine& engine, Clock& clock) : PtyPrinter(engine, Options{}, clock) {}
 
 PtyPrinter::PtyPrinter(R3Engine& engine, Options options, Clock& clock)
-    : engine_(engine), options_(std::move(options)), clock_(clock) {}
+    : engine_(engine), options_(std::move(options)), clock_(clock),
+      link_(engine, R3Engine::kSerialHost) {}
 
 PtyPrinter::~PtyPrinter() {
     stop();
@@ -74,7 +86,8 @@ bool PtyPrinter::start() {
     const int flags = fcntl(master_, F_GETFL);
     fcntl(master_, F_SETFL, flags | O_NONBLOCK);
 
-    if (pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) {
+    if (pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0 ||
+        pipe2(readerWake_, O_CLOEXEC | O_NONBLOCK) != 0) {
         error_ = SystemError("pipe");
         closeTerminal();
         return false;
@@ -125,7 +138,7 @@ void PtyPrinter::closeTerminal() {
         }
         linkMade_ = false;
     }
-    for (int* fd : {&slave_, &master_, &wake_[0], &wake_[1]}) {
+    for (int* fd : {&slave_, &master_, &wake_[0], &wake_[1], &readerWake_[0], &readerWake_[1]}) {
         if (*fd >= 0) ::close(*fd);
         *fd = -1;
     }
@@ -150,87 +163,81 @@ void PtyPrinter::checkLine() {
     engine_.setHostLine(baud, toInt(own.dataBits), toInt(own.parity));
 }
 
-void PtyPrinter::serve() {
-    std::vector<std::uint8_t> input(4096);
-    std::vector<std::uint8_t> pending;  // answer bytes the terminal has not taken yet
-    std::size_t pendingAt = 0;
-    // Bytes read from the terminal that the engine has not taken yet (a stall
-    // fault). While there are some, the terminal is not read, so the client's
-    // writes back up as they would against a printer holding its flow control off.
-    std::vector<std::uint8_t> untaken;
-
-    // Hands bytes to the engine and keeps what it did not take; false once the
-    // printer went away.
-    auto feed = [this, &untaken](const std::uint8_t* data, std::size_t count, std::int64_t now) {
-        const std::size_t taken = engine_.receive(data, count, now);
-        if (!engine_.connected()) return false;
-        std::vector<std::uint8_t> rest(data + taken, data + count);
-        untaken.swap(rest);
-        return true;
-    };
-
-    while (!stopping_) {
-        std::int64_t now = clock_.now();
-        if (pendingAt == pending.size()) {
-            pending.resize(4096);
-            pending.resize(engine_.takeOutput(pending.data(), pending.size(), now));
-            pendingAt = 0;
-        }
-        if (!untaken.empty() && !engine_.resumesAt(now)) {
-            const std::vector<std::uint8_t> again = untaken;
-            if (!feed(again.data(), again.size(), now)) {
-                dropped_ = true;
-                break;
-            }
-        }
-
-        int timeout = kIdlePollMs;
-        short events = untaken.empty() ? POLLIN : 0;
-        if (pendingAt < pending.size()) {
-            events |= POLLOUT;
-        } else if (const auto next = engine_.nextOutputTime()) {
-            timeout = static_cast<int>(std::clamp<std::int64_t>(*next - now, 0, kIdlePollMs));
-        }
-        if (const auto resume = engine_.resumesAt(now); resume && !untaken.empty())
-            timeout = static_cast<int>(std::clamp<std::int64_t>(*resume - now, 0, timeout));
-        pollfd fds[2] = {{master_, events, 0}, {wake_[0], POLLIN, 0}};
-        const int ready = ::poll(fds, 2, timeout);
-        if (ready < 0 && errno != EINTR) break;
-        if (stopping_) break;
-        if (fds[1].revents & POLLIN) {
-            char sink[64];
-            while (::read(wake_[0], sink, sizeof sink) > 0) {
-            }
-        }
-        now = clock_.now();
-        engine_.tick(now);
-
+void PtyPrinter::readLoop() {
+    std::vector<std::uint8_t> buffer(64u << 10);
+    while (!stopping_ && !readerStop_) {
+        const std::size_t room = link_.room();
+        pollfd fds[2] = {{master_, static_cast<short>(room > 0 ? POLLIN : 0), 0},
+                         {readerWake_[0], POLLIN, 0}};
+        if (::poll(fds, 2, kIdlePollMs) < 0 && errno != EINTR) break;
+        if (fds[1].revents & POLLIN) Drain(readerWake_[0]);
         if (fds[0].revents & POLLIN) {
             checkLine();
-            const ssize_t n = ::read(master_, input.data(), input.size());
+            // Read as soon as bytes are there: what the kernel still holds is lost
+            // when the client flushes its terminal on open or close.
+            std::lock_guard lock(readMutex_);
+            const ssize_t n = ::read(master_, buffer.data(), std::min(buffer.size(), room));
             if (n > 0) {
-                if (!feed(input.data(), static_cast<std::size_t>(n), now)) {
-                    // The printer went away: close the terminal, as an unplugged
-                    // adapter would, so the client sees its link fail.
-                    dropped_ = true;
-                    break;
-                }
+                link_.received(buffer.data(), static_cast<std::size_t>(n));
+                Poke(wake_[1]);
             } else if (n == 0 || errno != EAGAIN) {
                 clock_.sleep(10);  // not expected while our slave is open; never spin
             }
-        }
-        if ((fds[0].revents & POLLOUT) && pendingAt < pending.size()) {
-            const ssize_t n =
-                ::write(master_, pending.data() + pendingAt, pending.size() - pendingAt);
-            if (n > 0) pendingAt += static_cast<std::size_t>(n);
-        }
-        if ((fds[0].revents & (POLLHUP | POLLERR)) && !(fds[0].revents & POLLIN)) {
+        } else if (fds[0].revents & (POLLHUP | POLLERR)) {
             clock_.sleep(10);  // as above
         }
+    }
+}
 
-        int waiting = 0;
-        const bool empty =
-            untaken.empty() && ioctl(master_, FIONREAD, &waiting) == 0 && waiting == 0;
+bool PtyPrinter::clientUsesXonXoff() const {
+    termios tio{};
+    return tcgetattr(slave_, &tio) == 0 && (tio.c_iflag & IXON) != 0;
+}
+
+void PtyPrinter::serve() {
+    readerStop_ = false;
+    std::thread reader([this] { readLoop(); });
+    bool xoff = false;  // XOFF sent: the client's output is stopped
+
+    while (!stopping_) {
+        std::int64_t now = clock_.now();
+        engine_.tick(now);
+        const bool wasFull = link_.room() == 0;
+        if (!link_.feed(now)) {
+            // The printer went away: close the terminal, as an unplugged adapter
+            // would, so the client sees its link fail.
+            dropped_ = true;
+            break;
+        }
+        if (wasFull && link_.room() > 0) Poke(readerWake_[1]);
+        // A client that uses Xon/Xoff is stopped while the printer holds bytes back;
+        // a pseudo-terminal has no CTS or DSR line to do it otherwise.
+        const bool hold = link_.holding();
+        if (hold != xoff && (!hold || clientUsesXonXoff())) {
+            const std::uint8_t code = hold ? 0x13 : 0x11;
+            if (::write(master_, &code, 1) == 1) xoff = hold;
+        }
+
+        std::size_t pendingCount = 0;
+        const std::uint8_t* pending = link_.answers(now, pendingCount);
+        pollfd fds[2] = {{master_, static_cast<short>(pendingCount > 0 ? POLLOUT : 0), 0},
+                         {wake_[0], POLLIN, 0}};
+        const int ready = ::poll(fds, 2, link_.pollTimeout(now, kIdlePollMs));
+        if (ready < 0 && errno != EINTR) break;
+        if (stopping_) break;
+        if (fds[1].revents & POLLIN) Drain(wake_[0]);
+        if ((fds[0].revents & POLLOUT) && pendingCount > 0) {
+            const ssize_t n = ::write(master_, pending, pendingCount);
+            if (n > 0) link_.wrote(static_cast<std::size_t>(n));
+        }
+        if (fds[0].revents & (POLLHUP | POLLERR)) clock_.sleep(10);  // never spin
+
+        bool empty = false;
+        {
+            std::lock_guard lock(readMutex_);
+            int waiting = 0;
+            empty = !link_.holding() && ioctl(master_, FIONREAD, &waiting) == 0 && waiting == 0;
+        }
         {
             std::lock_guard lock(loopMutex_);
             ++loops_;
@@ -239,6 +246,9 @@ void PtyPrinter::serve() {
         loopDone_.notify_all();
     }
 
+    readerStop_ = true;
+    Poke(readerWake_[1]);
+    reader.join();
     if (dropped_) {
         if (slave_ >= 0) ::close(slave_);
         if (master_ >= 0) ::close(master_);

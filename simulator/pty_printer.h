@@ -8,13 +8,18 @@
 #include <thread>
 
 #include "clock.h"
+#include "engine_link.h"
 #include "r3_engine.h"
 
 namespace tessaly::sim {
 
 // Serves an engine on a pseudo-terminal, so that programs open the virtual printer
-// like a serial device. A background thread feeds the engine what arrives on the
-// terminal, with real time, and writes its answers back when they are due.
+// like a serial device. A reader thread takes what arrives on the terminal at
+// once (so a client that flushes its terminal on close loses nothing it wrote),
+// and a server thread feeds it to the engine, with real time, and writes the
+// answers back when they are due. While the printer takes no more, the reader
+// stops after a read-ahead, so the client's writes block; a client that uses
+// Xon/Xoff is sent XOFF (a pseudo-terminal has no CTS or DSR line).
 class PtyPrinter {
   public:
     struct Options {
@@ -45,6 +50,8 @@ class PtyPrinter {
 
   private:
     void serve();
+    void readLoop();
+    bool clientUsesXonXoff() const;
     void closeTerminal();
     void checkLine();  // tells the engine the client's line speed
 
@@ -53,7 +60,11 @@ class PtyPrinter {
     Clock& clock_;
     int master_ = -1;
     int slave_ = -1;  // held open so the master never sees a hang-up between clients
-    int wake_[2] = {-1, -1};
+    int wake_[2] = {-1, -1};        // wakes the server thread
+    int readerWake_[2] = {-1, -1};  // wakes the reader thread
+    EngineLink link_;
+    std::mutex readMutex_;  // a read and its hand-over to the link
+    std::atomic<bool> readerStop_{false};
     bool linkMade_ = false;
     std::string slavePath_;
     std::string error_;

@@ -936,7 +936,15 @@ std::vector<PrintJob> R3Engine::takeJobs() {
 
 void R3Engine::endJob(std::int64_t nowMs, const char* reason) {
     std::lock_guard lock(mutex_);
-    finishJob(nowMs, reason);
+    catchUp(nowMs);
+    if (input_.empty() && !decoder_.inCommand()) finishJob(nowMs, reason);
+}
+
+void R3Engine::discardOutput(int host, std::int64_t nowMs) {
+    std::lock_guard lock(mutex_);
+    auto& output = output_[host == kNetworkHost ? 1u : 0u];
+    if (!output.empty()) note(fmt::format("{} answer bytes dropped: the host went away", output.size()), nowMs);
+    output.clear();
 }
 
 void R3Engine::finishJob(std::int64_t now, const char* reason) {

@@ -204,10 +204,13 @@ class R3Engine {
     std::optional<std::string> setCondition(const std::string& setting, std::int64_t nowMs);
     void setConditions(const Conditions& conditions, std::int64_t nowMs);
 
-    // Finished jobs (PrinterConfig::keepJobs), oldest first; endJob ends the one
-    // in progress (a host went away, the program stops).
+    // Finished jobs (PrinterConfig::keepJobs), oldest first. endJob ends the one
+    // in progress (a host went away, the program stops) unless input for it still
+    // waits or a command is half received.
     std::vector<PrintJob> takeJobs();
     void endJob(std::int64_t nowMs, const char* reason);
+    // Forgets answers not yet taken by a host that went away.
+    void discardOutput(int host, std::int64_t nowMs);
     std::size_t inputWaiting() const;  // bytes in the input buffer
 
     bool connected() const;

@@ -1,4 +1,4 @@
-// r3-sim: a virtual Vantreel R-3 on a pseudo-terminal.
+// r3-sim: a virtual Vantreel R-3 on a pseudo-terminal and, if asked, a TCP port.
 
 #include <fmt/format.h>
 #include <signal.h>
@@ -6,11 +6,15 @@
 
 #include <CLI/CLI.hpp>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "control_socket.h"
+#include "paper_folder.h"
 #include "pty_printer.h"
 #include "r3_engine.h"
+#include "tcp_printer.h"
 
 namespace {
 
@@ -18,7 +22,7 @@ using tessaly::sim::EngineEvent;
 using tessaly::sim::PrinterConfig;
 
 constexpr const char* kDescription = R"(NAME
-    r3-sim - a virtual Vantreel R-3 receipt printer on a pseudo-terminal
+    r3-sim - a virtual Vantreel R-3 receipt printer
 
 SYNOPSIS
     r3-sim [OPTIONS]
@@ -28,13 +32,37 @@ DESCRIPTION
     the way an R-3 does: model identification, manufacturer and printer names,
     firmware version, memory switches (written only inside a user setup period,
     applied when the printer restarts after it), serial conditions, the self-test
-    page, font payloads and plain printing. Open the printed terminal path (or
-    the --link path) as a serial port.
+    page, font payloads, and receipts: text styles, code tables, images, bar
+    codes, 2-D codes, cuts and drawer pulses, with the status answers that
+    follow from its paper, cover, drawer and error conditions. Open the printed
+    terminal path (or the --link path) as a serial port, or connect to the
+    --tcp port as to a networked receipt printer (one client at a time; others
+    wait until it has gone).
 
-    The first line printed is the terminal path. Unless --quiet is given, every
-    received chunk follows as a hex dump with the decoded commands, the answers
-    sent back, and the printed text ("paper"). Stop with Ctrl-C (SIGINT) or
-    SIGTERM; the link is removed on exit.)";
+    With --paper DIR every job (from its first byte to a cut, or to a pause of
+    --job-gap ms) is drawn at the printer's resolution as DIR/NNNN.png (576 dots
+    wide on 80 mm paper, 384 on 58 mm: memory switch 10 bit 5), with its text in
+    NNNN.txt and its text, codes, images, commands and conditions in NNNN.json,
+    written last. Numbers go on from the highest already in DIR.
+
+    Conditions are set at start with --set and while running through the
+    --control socket, one command per line, each answered with "ok" and the
+    conditions now, or "error:" and why:
+        paper ok|near-end|end   cover open|closed   drawer open|closed
+        online   offline        error none|cutter|unrecoverable|auto-recoverable
+        status   help
+    While the paper is out, the cover open, the printer offline or in error,
+    it prints nothing and the input waits; when the input buffer is full the
+    sender is held (its writes block, or TCP's window closes). Status queries
+    (DLE EOT, GS r, ESC u, ESC v, automatic status back) answer from the
+    conditions; a drawer pulse opens the drawer.
+
+    The first line printed is the terminal path; with --tcp the second is "tcp
+    ADDRESS:PORT". Unless --quiet is given, every received chunk follows as a
+    hex dump with the decoded commands, the answers sent back, the printed text
+    ("paper") and the files written. Stop with Ctrl-C (SIGINT) or SIGTERM; the
+    job in progress is written, and the link and the control socket are
+    removed on exit.)";
 
 constexpr const char* kFooter = R"(FAULT MODES
     none         behave like a healthy printer (default)
@@ -64,6 +92,10 @@ constexpr const char* kFooter = R"(FAULT MODES
 EXAMPLES
     r3-sim --link /tmp/r3
         a healthy printer reachable as /tmp/r3
+    r3-sim --tcp 9100 --paper out/ --control /tmp/r3.ctl
+        a networked printer on 127.0.0.1:9100 that draws every receipt into
+        out/; "echo paper end | socat - UNIX-CONNECT:/tmp/r3.ctl" takes its
+        paper away
     r3-sim --fault late --reply-delay 2000 --quiet
         a printer that answers two seconds late
     r3-sim --fault font-stall --stall-after 600000
@@ -72,8 +104,8 @@ EXAMPLES
         buyer set KOR, switches kept between runs
 
 EXIT STATUS
-    0 after a signal or a dropped link, 1 if the terminal or link could not be
-    made, 2 for a usage error.)";
+    0 after a signal or a dropped link, 1 if the terminal, link, TCP port,
+    control socket or paper folder could not be made, 2 for a usage error.)";
 
 bool ParseSwitch(const std::string& text, PrinterConfig& config, std::string& error) {
     const auto eq = text.find('=');
@@ -167,6 +199,10 @@ int main(int argc, char** argv) {
     std::string fault = "none";
     std::vector<std::string> switches;
     std::string linkPath;
+    std::string tcp;
+    std::string paperDir;
+    std::string controlPath;
+    std::vector<std::string> settings;
     bool quiet = false;
 
     CLI::App app{kDescription, "r3-sim"};
@@ -248,7 +284,24 @@ int main(int argc, char** argv) {
         ->type_name("FILE");
     app.add_option("--link", linkPath, "Make a symbolic link PATH to the terminal")
         ->type_name("PATH");
-    app.add_flag("-q,--quiet", quiet, "Print only the terminal path");
+    app.add_option("--tcp", tcp, "Also serve raw TCP on [ADDRESS:]PORT (127.0.0.1:9100; port 0: any)")
+        ->type_name("[ADDR:]PORT")
+        ->expected(0, 1)
+        ->default_str("9100");
+    app.add_option("--paper", paperDir, "Write every job as DIR/NNNN.png, .txt and .json")
+        ->type_name("DIR");
+    app.add_option("--control", controlPath, "Take condition changes on a Unix socket at PATH")
+        ->type_name("PATH");
+    app.add_option("--set", settings, "A condition at start, as KEY=VALUE (paper=end); repeatable")
+        ->type_name("KEY=VALUE");
+    app.add_option("--job-gap", config.jobGapMs, "A pause this long ends a job")
+        ->type_name("MS")
+        ->capture_default_str();
+    app.add_option("--input-buffer", config.inputBufferBytes,
+                   "Input buffer: beyond it the sender is held while the printer cannot print")
+        ->type_name("BYTES")
+        ->capture_default_str();
+    app.add_flag("-q,--quiet", quiet, "Print only the terminal path (and the TCP address)");
 
     try {
         app.parse(argc, argv);
@@ -285,6 +338,34 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
+    for (const auto& setting : settings) {
+        if (auto error = tessaly::sim::ApplyCondition(config.conditions, setting)) {
+            fmt::print(stderr, "r3-sim: --set {}: {}\n", setting, *error);
+            return 2;
+        }
+    }
+    tessaly::sim::TcpPrinter::Options tcpOptions;
+    if (app.count("--tcp") > 0) {
+        std::string error;
+        if (!tessaly::sim::ParseTcpAddress(tcp.empty() ? "9100" : tcp, tcpOptions, error)) {
+            fmt::print(stderr, "r3-sim: {}\n", error);
+            return 2;
+        }
+    }
+    if (config.inputBufferBytes == 0 || config.jobGapMs <= 0) {
+        fmt::print(stderr, "r3-sim: --input-buffer and --job-gap must be more than 0\n");
+        return 2;
+    }
+    std::unique_ptr<tessaly::sim::PaperFolder> folder;
+    if (!paperDir.empty()) {
+        folder = std::make_unique<tessaly::sim::PaperFolder>(paperDir);
+        std::string error;
+        if (!folder->open(error)) {
+            fmt::print(stderr, "r3-sim: {}\n", error);
+            return 1;
+        }
+        config.keepJobs = true;
+    }
 
     // Signals are taken synchronously below; block them before the server thread
     // starts so that it inherits the mask.
@@ -301,18 +382,52 @@ int main(int argc, char** argv) {
         return 1;
     }
     fmt::print("{}\n", printer.slavePath());
+    std::unique_ptr<tessaly::sim::TcpPrinter> network;
+    if (app.count("--tcp") > 0) {
+        network = std::make_unique<tessaly::sim::TcpPrinter>(engine, tcpOptions);
+        if (!network->start()) {
+            fmt::print(stderr, "r3-sim: {}\n", network->error());
+            return 1;
+        }
+        fmt::print("tcp {}:{}\n", network->address(), network->port());
+    }
+    std::unique_ptr<tessaly::sim::ControlSocket> control;
+    if (!controlPath.empty()) {
+        control = std::make_unique<tessaly::sim::ControlSocket>(engine, controlPath);
+        if (!control->start()) {
+            fmt::print(stderr, "r3-sim: {}\n", control->error());
+            return 1;
+        }
+    }
     if (!quiet) {
         if (!linkPath.empty()) fmt::print("link {} -> {}\n", linkPath, printer.slavePath());
         fmt::print("virtual {} ({}), model byte 0x{:02x}, fault {}\n", config.printerName,
                    config.manufacturer, config.modelByte,
                    tessaly::sim::FaultModeName(config.fault));
+        fmt::print("conditions: {}\n", tessaly::sim::DescribeConditions(engine.conditions()));
+        if (control) fmt::print("control socket {}\n", controlPath);
+        if (folder) fmt::print("paper folder {}\n", paperDir);
     }
     std::fflush(stdout);
 
+    // Jobs are drawn here, off the transports' threads; while they wait the
+    // printer holds its input (PrinterConfig::maxWaitingJobs).
+    auto writeJobs = [&] {
+        if (!folder) return;
+        for (auto& job : engine.takeJobs()) {
+            std::string error;
+            if (!folder->write(std::move(job), error)) {
+                fmt::print(stderr, "r3-sim: a job was not saved: {}\n", error);
+            } else if (!quiet) {
+                fmt::print("{:9}    > {}\n", "", folder->file("png", folder->lastNumber()));
+            }
+        }
+    };
     const std::int64_t origin = tessaly::SystemClock::instance().now();
     for (;;) {
         timespec wait{0, 50'000'000};
         const int sig = sigtimedwait(&stopSignals, nullptr, &wait);
+        writeJobs();
         if (!quiet)
             PrintEvents(engine.takeEvents(), origin);
         else
@@ -323,7 +438,14 @@ int main(int argc, char** argv) {
             break;
         }
     }
+    if (network) network->stop();
+    if (control) control->stop();
     printer.stop();
-    if (!quiet) fmt::print("stopped\n");
+    engine.endJob(tessaly::SystemClock::instance().now(), "end");
+    writeJobs();
+    if (!quiet) {
+        PrintEvents(engine.takeEvents(), origin);
+        fmt::print("stopped\n");
+    }
     return 0;
 }
