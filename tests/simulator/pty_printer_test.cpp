@@ -36,6 +36,7 @@ class Client {
         if (fd_ >= 0) ::close(fd_);
     }
     bool ok() const { return fd_ >= 0; }
+    int fd() const { return fd_; }
 
     bool send(const Bytes& bytes) {
         return ::write(fd_, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
@@ -270,6 +271,83 @@ TEST(PtyPrinter, StalledPrinterLeavesTheClientsBytesWaitingThenTakesThem) {
     ASSERT_TRUE(printer.waitIdle(2000));
     EXPECT_EQ(engine.receivedLog().size(), 7u);
     EXPECT_EQ(engine.paper().back(), "abcdef");
+}
+
+// Clients that open the port per receipt and flush it on open (as common serial
+// adapters do) lose nothing the one before them wrote: the printer reads the
+// terminal as soon as bytes are there.
+TEST(PtyPrinter, AFlushOnOpenLosesNoEarlierJob) {
+    PrinterConfig config;
+    config.keepJobs = true;
+    config.maxWaitingJobs = 1000;
+    R3Engine engine(config);
+    PtyPrinter printer(engine);
+    ASSERT_TRUE(printer.start()) << printer.error();
+    Bytes job(12000, 0x00);  // a receipt with a large image's worth of bytes
+    const Bytes tail = {'e', 'n', 'd', '\n', 0x1D, 0x56, 0x00};
+    job.insert(job.end(), tail.begin(), tail.end());
+    constexpr int kJobs = 40;
+    for (int i = 0; i < kJobs; ++i) {
+        Client client(printer.slavePath());
+        ASSERT_TRUE(client.ok());
+        tcflush(client.fd(), TCIOFLUSH);
+        std::size_t at = 0;
+        const auto end = Steady::now() + std::chrono::seconds(5);
+        while (at < job.size() && Steady::now() < end) {
+            const ssize_t n = ::write(client.fd(), job.data() + at, job.size() - at);
+            if (n > 0) at += static_cast<std::size_t>(n);
+            else std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        ASSERT_EQ(at, job.size());
+        // A program that opens the port per receipt takes longer than this between
+        // two; a flush of bytes the printer has not read yet is the kernel's.
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ASSERT_TRUE(printer.waitIdle(5000));
+    EXPECT_EQ(engine.takeJobs().size(), static_cast<std::size_t>(kJobs));
+}
+
+// A client that uses Xon/Xoff is stopped while the printer cannot take its
+// bytes, and goes on where it stopped once the printer takes them again.
+TEST(PtyPrinter, XonXoffClientIsStoppedWhileThePrinterHoldsInput) {
+    PrinterConfig config;
+    config.conditions.paper = Conditions::Paper::End;
+    config.inputBufferBytes = 100;
+    R3Engine engine(config);
+    PtyPrinter printer(engine);
+    ASSERT_TRUE(printer.start()) << printer.error();
+    Client client(printer.slavePath());
+    termios tio{};
+    tcgetattr(client.fd(), &tio);
+    tio.c_iflag |= IXON;
+    tcsetattr(client.fd(), TCSANOW, &tio);
+
+    const Bytes first(1000, 0x00);
+    ASSERT_TRUE(client.send(first));
+    // The printer took 100 bytes and holds the rest back: XOFF stops the client,
+    // although the terminal's buffer has room.
+    const auto end = Steady::now() + std::chrono::seconds(3);
+    ssize_t n = 0;
+    while (Steady::now() < end) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        const std::uint8_t byte = 0;
+        n = ::write(client.fd(), &byte, 1);
+        if (n < 0) break;
+    }
+    EXPECT_LT(n, 0) << "writes go on while the printer holds input";
+    EXPECT_EQ(errno, EAGAIN);
+    EXPECT_EQ(engine.receivedLog().size(), 100u);
+
+    engine.setCondition("paper ok", SystemClock::instance().now());
+    const Bytes query = {0x1D, 0x49, 0x01};
+    const auto resumed = Steady::now() + std::chrono::seconds(3);
+    bool sent = false;
+    while (!sent && Steady::now() < resumed) {
+        sent = client.send(query);  // XON lets the client go on
+        if (!sent) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_TRUE(sent);
+    EXPECT_EQ(client.receive(1, 3000), Bytes{0x20}) << "the rest came through, in order";
 }
 
 }  // namespace
