@@ -142,6 +142,20 @@ Bitmap Bitmap::cropped(int w) const {
     return out;
 }
 
+bool PrintJob::printed() const {
+    for (const auto& e : elements) {
+        const auto* line = std::get_if<PrintLine>(&e);
+        if (line != nullptr ? !line->chars.empty() || !line->images.empty()
+                            : !std::holds_alternative<FeedElement>(e)) {
+            return true;
+        }
+    }
+    for (const auto& line : text) {
+        if (!line.empty()) return true;  // markers of what printed nothing, such as [NV image 3]
+    }
+    return false;
+}
+
 PaperSetup PaperSetup::FromSwitches(std::uint8_t switch1, std::uint8_t switch2,
                                     std::uint8_t switch10) {
     PaperSetup s;

@@ -141,7 +141,9 @@ struct PrintJob {
     std::vector<std::string> notes;     // what the printer ignored or refused, and why
     std::string conditions;             // at the end of the job
 
-    bool printed() const { return !elements.empty(); }
+    // Whether anything but blank paper came out (a job of line feeds alone, such
+    // as a client's feed after its cut, is not worth a picture).
+    bool printed() const;
 };
 
 // Memory switch settings that shape the print.

@@ -954,7 +954,7 @@ void R3Engine::finishJob(std::int64_t now, const char* reason) {
     job.endMs = now;
     job.endedBy = reason;
     job.conditions = DescribeConditions(conditions_);
-    if (!job.printed() && job.text.empty()) return;  // nothing reached the paper
+    if (!job.printed()) return;  // nothing but blank paper came out
     job.number = ++jobsStarted_;
     note(fmt::format("job {} ended ({}): {} lines", job.number, reason, job.text.size()), now);
     if (config_.keepJobs) jobs_.push_back(std::move(job));
