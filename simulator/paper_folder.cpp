@@ -166,31 +166,21 @@ bool PaperFolder::write(PrintJob numbered, std::string& error) {
     const RenderedJob rendered = RenderJob(numbered);
     std::string text;
     for (const auto& line : numbered.text) text += line + "\n";
-    const std::string json = JobJson(numbered, rendered);
+    const std::string description = JobJson(numbered, rendered);
 
-    const char* const kinds[] = {"png", "txt", "json"};
-    std::vector<std::string> made;
-    bool ok = true;
-    for (const char* kind : kinds) {
-        const std::string final = file(kind, next_);
-        const std::string temp = final + ".part";
-        const std::string k = kind;
-        ok = k == "png"   ? WritePng(rendered.canvas, temp, error)
-             : k == "txt" ? WriteText(temp, text, error)
-                          : WriteText(temp, json, error);
-        std::error_code ec;
-        if (ok) fs::rename(temp, final, ec);
-        if (!ok || ec) {
-            if (ec) error = fmt::format("cannot rename {}: {}", temp, ec.message());
-            fs::remove(temp, ec);
-            ok = false;
-            break;
-        }
-        made.push_back(final);
+    // The picture and the text first; the JSON last, under a temporary name
+    // renamed when complete, so a job whose .json exists is whole.
+    const std::string png = file("png", next_), txt = file("txt", next_);
+    const std::string json = file("json", next_), temp = json + ".part";
+    std::error_code ec;
+    bool ok = WritePng(rendered.canvas, png, error) && WriteText(txt, text, error) &&
+              WriteText(temp, description, error);
+    if (ok) {
+        fs::rename(temp, json, ec);
+        if (ec) error = fmt::format("cannot rename {}: {}", temp, ec.message());
     }
-    if (!ok) {
-        std::error_code ec;
-        for (const auto& path : made) fs::remove(path, ec);
+    if (!ok || ec) {
+        for (const auto& path : {png, txt, temp}) fs::remove(path, ec);
         return false;
     }
     ++next_;

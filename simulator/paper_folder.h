@@ -13,7 +13,7 @@ std::string JobJson(const PrintJob& job, const RenderedJob& rendered);
 
 // Writes each job as NNNN.png, NNNN.txt and NNNN.json in a folder. Numbers go on
 // from the highest already there, so a folder is never overwritten; the JSON is
-// written last, so a job whose .json exists is complete.
+// written last (and renamed into place), so a job whose .json exists is complete.
 class PaperFolder {
   public:
     explicit PaperFolder(std::string folder) : folder_(std::move(folder)) {}

@@ -204,7 +204,7 @@ std::size_t R3Engine::receive(const std::uint8_t* data, std::size_t n, std::int6
     const std::size_t accepted = process(input, offered, nowMs);
     if (stallHere) startStall(nowMs);
 
-    if (log_.size() < kMaxLog) {
+    if (config_.keepHistory && log_.size() < kMaxLog) {
         const std::size_t room = std::min(accepted, kMaxLog - log_.size());
         log_.insert(log_.end(), data, data + room);
     }
@@ -360,7 +360,7 @@ void R3Engine::execute(Token& token, std::int64_t now) {
 
 void R3Engine::recordCommand(const std::string& name, std::vector<std::uint8_t> bytes,
                              std::int64_t now) {
-    if (commands_.size() < kMaxEvents) commands_.push_back(name);
+    if (config_.keepHistory && commands_.size() < kMaxEvents) commands_.push_back(name);
     auto& jobCommands = model_.job().commands;
     if (jobCommands.size() < kMaxJobCommands) jobCommands.push_back(name);
     if (bytes.size() > kEventBytes) bytes.resize(kEventBytes);
@@ -965,7 +965,7 @@ void R3Engine::finishJob(std::int64_t now, const char* reason) {
 
 void R3Engine::collectPaper(std::int64_t now) {
     for (auto& line : model_.takeLines()) {
-        if (paper_.size() < kMaxPaperLines) paper_.push_back(line);
+        if (config_.keepHistory && paper_.size() < kMaxPaperLines) paper_.push_back(line);
         event(EngineEvent::Kind::Paper, std::move(line), {}, now);
     }
     for (auto& text : model_.takeNotes()) note(std::move(text), now);

@@ -122,6 +122,11 @@ struct PrinterConfig {
     // while that many do, printing holds as if the printer were busy.
     bool keepJobs = false;
     std::size_t maxWaitingJobs = 8;
+    // Whether every received byte, printed line and command is kept for
+    // receivedLog(), paper() and commandNames() (each capped). A long-running
+    // printer that reports through takeEvents() and takeJobs() turns it off, so
+    // its memory stays flat.
+    bool keepHistory = true;
 };
 
 // Outcome of one font payload reception.

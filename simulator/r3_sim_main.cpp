@@ -366,6 +366,7 @@ int main(int argc, char** argv) {
         }
         config.keepJobs = true;
     }
+    config.keepHistory = false;  // r3-sim reports through events and jobs only
 
     // Signals are taken synchronously below; block them before the server thread
     // starts so that it inherits the mask.

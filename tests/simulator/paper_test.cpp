@@ -163,8 +163,9 @@ TEST(Paper, AFolderThatCannotBeUsedIsRefusedAndNothingHalfWrittenStays) {
     // A job whose picture cannot be written leaves no files behind.
     PaperFolder good(dir.path.string());
     ASSERT_TRUE(good.open(error));
-    fs::create_directories(dir.path / "0001.txt.part");  // the text cannot be made
+    fs::create_directories(dir.path / "0001.txt");  // the text cannot be made
     EXPECT_FALSE(good.write(Print(receipts::Narrow()), error));
+    EXPECT_THAT(error, HasSubstr("0001.txt"));
     EXPECT_FALSE(fs::exists(dir.path / "0001.png"));
     EXPECT_FALSE(fs::exists(dir.path / "0001.json"));
 }
