@@ -1,17 +1,21 @@
 // Runs the r3-sim program as a user would: start it, talk to its terminal, stop it
 // with a signal. Every wait is bounded so a broken build cannot hang the suite.
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -169,11 +173,101 @@ TEST(R3SimProgram, FaultOptionsReachThePrinter) {
 
 TEST(R3SimProgram, RejectsBadOptionsWithUsageStatus) {
     for (const auto& args : std::vector<std::vector<std::string>>{
-             {"--fault", "sometimes"}, {"--model", "300"}, {"--switch", "2=0101"}, {"--bogus"}}) {
+             {"--fault", "sometimes"},
+             {"--model", "300"},
+             {"--switch", "2=0101"},
+             {"--bogus"},
+             {"--set", "paper=wet"},
+             {"--tcp", "99999"},
+             {"--job-gap", "0"}}) {
         Program sim(args);
         ASSERT_TRUE(sim.started());
-        EXPECT_EQ(sim.waitExit(), 2) << args[0];
+        EXPECT_EQ(sim.waitExit(), 2) << args[0] << " " << (args.size() > 1 ? args[1] : "");
     }
+}
+
+// A socket client as a point-of-sale program on the network is one.
+std::vector<std::uint8_t> SendTcp(int port, const std::vector<std::uint8_t>& bytes,
+                                  std::size_t want) {
+    std::vector<std::uint8_t> got;
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<std::uint16_t>(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+        send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size())) {
+        const auto end = Steady::now() + std::chrono::seconds(3);
+        while (got.size() < want && Steady::now() < end) {
+            pollfd p{fd, POLLIN, 0};
+            if (poll(&p, 1, 50) <= 0) continue;
+            std::uint8_t buffer[64];
+            const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+            if (n <= 0) break;
+            got.insert(got.end(), buffer, buffer + n);
+        }
+    }
+    close(fd);
+    return got;
+}
+
+std::string ControlCommand(const std::string& path, const std::string& line) {
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    path.copy(addr.sun_path, sizeof addr.sun_path - 1);
+    std::string answer;
+    if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+        send(fd, line.data(), line.size(), MSG_NOSIGNAL) > 0) {
+        char c = 0;
+        while (recv(fd, &c, 1, 0) == 1 && c != '\n') answer.push_back(c);
+    }
+    close(fd);
+    return answer;
+}
+
+TEST(R3SimProgram, PrintsReceiptsFromTheNetworkIntoThePaperFolder) {
+    const auto dir = std::filesystem::temp_directory_path() / ("r3-sim-paper-" + std::to_string(getpid()));
+    std::filesystem::remove_all(dir);
+    const std::string control = (dir.string() + ".ctl");
+    Program sim({"--quiet", "--tcp", "0", "--paper", (dir / "out").string(), "--control", control,
+                 "--set", "paper=near-end"});
+    ASSERT_TRUE(sim.started());
+    const std::string out = sim.readUntil("\ntcp ");
+    const std::string tcp = sim.readUntil("\n", 5000).substr(out.find("tcp "));
+    const int port = std::stoi(tcp.substr(tcp.rfind(':') + 1));
+
+    // The condition given at start answers; the control socket changes it.
+    EXPECT_EQ(SendTcp(port, {0x10, 0x04, 0x04}, 1), std::vector<std::uint8_t>{0x1E});
+    EXPECT_EQ(ControlCommand(control, "paper ok\n"),
+              "ok paper=ok cover=closed drawer=closed online error=none");
+    EXPECT_EQ(SendTcp(port, {0x10, 0x04, 0x04}, 1), std::vector<std::uint8_t>{0x12});
+
+    std::vector<std::uint8_t> receipt = {'T', 'h', 'a', 'n', 'k', 's', '\n'};
+    receipt.insert(receipt.end(), {0x1D, 'V', 0x00});
+    SendTcp(port, receipt, 0);
+    const auto json = dir / "out" / "0001.json";
+    for (int i = 0; i < 100 && !std::filesystem::exists(json); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_TRUE(std::filesystem::exists(json));
+    EXPECT_TRUE(std::filesystem::exists(dir / "out" / "0001.png"));
+    std::ifstream text(dir / "out" / "0001.txt");
+    std::string first;
+    std::getline(text, first);
+    EXPECT_EQ(first, "Thanks");
+
+    EXPECT_EQ(sim.stop(SIGTERM), 0);
+    EXPECT_FALSE(std::filesystem::exists(control)) << "the control socket is removed";
+    std::filesystem::remove_all(dir);
+}
+
+TEST(R3SimProgram, APaperFolderThatIsAFileIsRefused) {
+    const auto file = std::filesystem::temp_directory_path() / ("r3-sim-file-" + std::to_string(getpid()));
+    std::ofstream(file) << "x";
+    Program sim({"--paper", file.string()});
+    ASSERT_TRUE(sim.started());
+    EXPECT_EQ(sim.waitExit(), 1);
+    std::filesystem::remove(file);
 }
 
 }  // namespace
