@@ -8,6 +8,7 @@
 //                                picture of each in DIR (for machines without a
 //                                display, run it under Xvfb)
 
+#include <QAction>
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
@@ -30,11 +31,16 @@
 #include "r3_engine.h"
 #include "screenshot_tour.h"
 #include "ui_script.h"
+#include "virtual_paper_view.h"
 
 namespace {
 
 struct VirtualPrinter {
-    tessaly::sim::R3Engine engine;
+    tessaly::sim::R3Engine engine{[] {
+        tessaly::sim::PrinterConfig config;
+        config.keepJobs = true;  // for the virtual paper window, which takes them
+        return config;
+    }()};
     tessaly::sim::PtyPrinter pty{engine};
     ~VirtualPrinter() { pty.stop(); }
 };
@@ -141,6 +147,17 @@ int main(int argc, char* argv[]) {
         // Queues that a run which did not finish left paused are given back first
         // (not on the unattended tour, which expects its own windows only).
         if (!parser.isSet(screenshotOption)) logic.RecoverQueues();
+        // The built-in printer's last receipt, from the window's context menu.
+        std::unique_ptr<VirtualPaperView> paper;
+        if (printer) {
+            paper = std::make_unique<VirtualPaperView>(printer->engine, &view);
+            auto* show = new QAction(QObject::tr("Show virtual paper"), &view);
+            QObject::connect(show, &QAction::triggered, paper.get(), [&paper] {
+                paper->show();
+                paper->raise();
+            });
+            view.addAction(show);
+        }
 
         UiScript script;
         if (parser.isSet(screenshotOption)) {
