@@ -49,11 +49,13 @@ void EngineLink::dropAnswers(std::int64_t now) {
 }
 
 int EngineLink::pollTimeout(std::int64_t now, int idleMs) const {
+    // The times may be far off either way (an endless sender is always due).
+    auto until = [now](std::int64_t at) { return at <= now ? 0 : at - now; };
     std::int64_t wait = idleMs;
-    if (const auto next = engine_.nextOutputTime(host_)) wait = std::min(wait, *next - now);
+    if (const auto next = engine_.nextOutputTime(host_)) wait = std::min(wait, until(*next));
     if (holding()) {
-        if (const auto resume = engine_.resumesAt(now)) wait = std::min(wait, *resume - now);
-        else wait = 0;
+        const auto resume = engine_.resumesAt(now);
+        wait = resume ? std::min(wait, until(*resume)) : 0;
     }
     return static_cast<int>(std::clamp<std::int64_t>(wait, 0, idleMs));
 }

@@ -24,7 +24,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     config.stallAfterBytes = data[1];
     config.stallMs = data[0] & 0x40 ? 0 : data[1];
     config.selfTestMs = data[0] & 0x20 ? 0 : 40;
+    config.keepJobs = true;
+    config.inputBufferBytes = 256;
     R3Engine engine(config);
+    bool paperOut = false;
 
     std::int64_t now = 0;
     std::size_t at = 2;
@@ -34,8 +37,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::size_t length = std::min<std::size_t>(1 + data[at] % 32, size - at - 1);
         now += data[at] >> 3;
         ++at;
+        // Now and then the paper runs out or comes back, so input waits as well.
+        if ((data[at - 1] & 0x07) == 0x07) {
+            engine.setCondition(paperOut ? "paper ok" : "paper end", now);
+            paperOut = !paperOut;
+        }
         engine.receive(data + at, length, now);
         at += length;
+        engine.takeJobs();
         if (engine.takeOutput(out, sizeof out, now) > sizeof out) std::abort();
         engine.tick(now);
     }
