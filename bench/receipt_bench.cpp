@@ -32,7 +32,9 @@ double ResidentMiB() {
 double CpuSeconds() {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
-    auto s = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; };
+    auto s = [](const timeval& t) {
+        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+    };
     return s(usage.ru_utime) + s(usage.ru_stime);
 }
 
@@ -47,9 +49,9 @@ double PeakMiB() {
 int main(int argc, char** argv) {
     using namespace tessaly::sim;
     const int count = argc > 1 ? std::atoi(argv[1]) : 1000;
-    const auto dir = (argc > 2 ? std::filesystem::path(argv[2])
-                                : std::filesystem::temp_directory_path()) /
-                     ("r3-receipt-bench-" + std::to_string(getpid()));
+    const auto dir =
+        (argc > 2 ? std::filesystem::path(argv[2]) : std::filesystem::temp_directory_path()) /
+        ("r3-receipt-bench-" + std::to_string(getpid()));
     PaperFolder folder(dir.string());
     std::string error;
     if (count < 1 || !folder.open(error)) {
@@ -105,9 +107,10 @@ int main(int argc, char** argv) {
     std::filesystem::remove_all(dir);
     // On a busy machine the wall clock also counts other programs' turns; the
     // processor time is what the receipts took on one core.
-    fmt::print("{} receipts in {:.2f} s ({:.2f} s of processor time): {:.0f} receipts/s, {:.0f} "
-               "per processor second (target 200); {:.1f} MiB/s in; peak memory {:.1f} MiB\n",
-               written, seconds, cpu, written / seconds, written / cpu,
-               static_cast<double>(bytes) / seconds / (1 << 20), PeakMiB());
+    fmt::print(
+        "{} receipts in {:.2f} s ({:.2f} s of processor time): {:.0f} receipts/s, {:.0f} "
+        "per processor second (target 200); {:.1f} MiB/s in; peak memory {:.1f} MiB\n",
+        written, seconds, cpu, written / seconds, written / cpu,
+        static_cast<double>(bytes) / seconds / (1 << 20), PeakMiB());
     return written == count ? 0 : 1;
 }

@@ -10,8 +10,8 @@ namespace tessaly::sim {
 // One of the printer's character code tables: bytes 0x20..0x7F are ASCII, the
 // upper half is the table's own.
 struct CodePage {
-    std::uint8_t escT;  // its number in ESC t
-    const char* label;  // "PC437"
+    std::uint8_t escT;                     // its number in ESC t
+    const char* label;                     // "PC437"
     std::array<std::uint16_t, 128> upper;  // Unicode of 0x80..0xFF; 0: no character
 };
 

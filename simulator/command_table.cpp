@@ -450,9 +450,10 @@ bool CommandDecoder::fontHeader(std::uint8_t byte, Sink& sink) {
     command_.push_back(byte);
     ++seen_;
     if (command_.size() < kFontHeaderSize) return true;
-    const std::uint32_t count =
-        static_cast<std::uint32_t>(command_[5]) | static_cast<std::uint32_t>(command_[6]) << 8 |
-        static_cast<std::uint32_t>(command_[7]) << 16 | static_cast<std::uint32_t>(command_[8]) << 24;
+    const std::uint32_t count = static_cast<std::uint32_t>(command_[5]) |
+                                static_cast<std::uint32_t>(command_[6]) << 8 |
+                                static_cast<std::uint32_t>(command_[7]) << 16 |
+                                static_cast<std::uint32_t>(command_[8]) << 24;
     Command c;
     c.spec = spec_;
     c.bytes = std::move(command_);

@@ -60,9 +60,7 @@ std::optional<std::string> ApplyCondition(Conditions& c, const std::string& sett
     const auto cut = text.find_first_of("= \t");
     const std::string key = text.substr(0, cut);
     const std::string value = cut == std::string::npos ? "" : Trim(text.substr(cut + 1));
-    auto bad = [&](const char* expected) {
-        return fmt::format("{}: expected {}", key, expected);
-    };
+    auto bad = [&](const char* expected) { return fmt::format("{}: expected {}", key, expected); };
     if (key == "paper") {
         if (value == "ok") {
             c.paper = Conditions::Paper::Ok;
@@ -146,8 +144,7 @@ std::array<std::uint8_t, 4> AutomaticStatus(const Conditions& c) {
 bool AutomaticStatusChanged(const Conditions& a, const Conditions& b, std::uint8_t enabled) {
     return ((enabled & 0x01) && a.drawerOpen != b.drawerOpen) ||
            ((enabled & 0x02) && (a.stopped() != b.stopped() || a.coverOpen != b.coverOpen)) ||
-           ((enabled & 0x04) && a.error != b.error) ||
-           ((enabled & 0x08) && a.paper != b.paper);
+           ((enabled & 0x04) && a.error != b.error) || ((enabled & 0x08) && a.paper != b.paper);
 }
 
 }  // namespace tessaly::sim

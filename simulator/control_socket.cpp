@@ -65,7 +65,8 @@ bool ControlSocket::start() {
     std::memcpy(addr.sun_path, path_.c_str(), path_.size());
     listen_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (listen_ < 0 || ::bind(listen_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-        error_ = fmt::format("cannot create the control socket {}: {}", path_, std::strerror(errno));
+        error_ =
+            fmt::format("cannot create the control socket {}: {}", path_, std::strerror(errno));
         stop();
         return false;
     }
@@ -114,7 +115,8 @@ void ControlSocket::serve() {
             if (n > 0) text.append(buffer, static_cast<std::size_t>(n));
             bool close = n <= 0;
             for (auto end = text.find('\n'); end != std::string::npos; end = text.find('\n')) {
-                const std::string answer = Answer(engine_, text.substr(0, end), clock_.now()) + "\n";
+                const std::string answer =
+                    Answer(engine_, text.substr(0, end), clock_.now()) + "\n";
                 text.erase(0, end + 1);
                 if (::send(fd, answer.data(), answer.size(), MSG_NOSIGNAL) < 0) close = true;
             }

@@ -15,8 +15,12 @@ using Json = nlohmann::ordered_json;
 namespace {
 
 Json StyleJson(const TextStyle& s) {
-    return {{"font", s.font == 1 ? "B" : "A"}, {"width", s.width},     {"height", s.height},
-            {"bold", s.bold},                  {"underline", s.underline}, {"inverse", s.inverse}};
+    return {{"font", s.font == 1 ? "B" : "A"},
+            {"width", s.width},
+            {"height", s.height},
+            {"bold", s.bold},
+            {"underline", s.underline},
+            {"inverse", s.inverse}};
 }
 
 // A line as runs of equally styled text.
@@ -34,15 +38,16 @@ Json LineJson(const PrintLine& line) {
     for (const auto& c : line.chars) {
         const TextStyle& s = c.style;
         if (style == nullptr || s.font != style->font || s.width != style->width ||
-            s.height != style->height || s.bold != style->bold ||
-            s.underline != style->underline || s.inverse != style->inverse) {
+            s.height != style->height || s.bold != style->bold || s.underline != style->underline ||
+            s.inverse != style->inverse) {
             flush();
             style = &c.style;
         }
         AppendUtf8(text, c.ch != 0 ? c.ch : U'\uFFFD');
     }
     flush();
-    Json out = {{"type", "line"}, {"text", line.text}, {"height", line.height}, {"feed", line.feed}};
+    Json out = {
+        {"type", "line"}, {"text", line.text}, {"height", line.height}, {"feed", line.feed}};
     if (!line.chars.empty()) out["x"] = line.chars.front().x;
     if (line.upsideDown) out["upsideDown"] = true;
     if (!runs.empty()) out["runs"] = std::move(runs);
@@ -145,7 +150,8 @@ bool PaperFolder::open(std::string& error) {
         const std::string stem = entry.path().stem().string();
         const std::string ext = entry.path().extension().string();
         if ((ext != ".png" && ext != ".json" && ext != ".txt") || stem.size() < 4) continue;
-        if (!std::all_of(stem.begin(), stem.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); }))
+        if (!std::all_of(stem.begin(), stem.end(),
+                         [](char c) { return std::isdigit(static_cast<unsigned char>(c)); }))
             continue;
         highest = std::max(highest, std::stoi(stem.substr(0, 9)));
     }

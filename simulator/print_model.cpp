@@ -28,13 +28,15 @@ Bitmap Raster(const std::uint8_t* data, std::size_t have, int width, int height)
     const auto stride = static_cast<std::size_t>((width + 7) / 8);
     for (int y = 0; y < b.height; ++y) {
         for (int xb = 0; xb < b.stride(); ++xb) {
-            const std::size_t at = static_cast<std::size_t>(y) * stride + static_cast<std::size_t>(xb);
+            const std::size_t at =
+                static_cast<std::size_t>(y) * stride + static_cast<std::size_t>(xb);
             if (at < have) b.bits[static_cast<std::size_t>(y * b.stride() + xb)] = data[at];
         }
     }
     if (b.width % 8 != 0) {  // bits past the width are not dots
         const auto mask = static_cast<std::uint8_t>(0xFF << (8 - b.width % 8));
-        for (int y = 0; y < b.height; ++y) b.bits[static_cast<std::size_t>((y + 1) * b.stride() - 1)] &= mask;
+        for (int y = 0; y < b.height; ++y)
+            b.bits[static_cast<std::size_t>((y + 1) * b.stride() - 1)] &= mask;
     }
     return b;
 }
@@ -44,7 +46,8 @@ Bitmap Columns(const std::uint8_t* data, std::size_t have, int columns, int byte
     Bitmap b(std::min(columns, kMaxImageDots), std::min(bytesPerColumn * 8, kMaxImageDots));
     for (int x = 0; x < b.width; ++x) {
         for (int yb = 0; yb < bytesPerColumn; ++yb) {
-            const std::size_t at = static_cast<std::size_t>(x) * bytesPerColumn + static_cast<std::size_t>(yb);
+            const std::size_t at =
+                static_cast<std::size_t>(x) * bytesPerColumn + static_cast<std::size_t>(yb);
             if (at >= have) return b;
             for (int bit = 0; bit < 8; ++bit) {
                 if (data[at] & (0x80 >> bit)) b.set(x, yb * 8 + bit);
@@ -74,12 +77,23 @@ std::string Printable(const std::string& data) {
 }
 
 const char* BarcodeName(int m) {
-    static const char* const kOld[] = {"UPC-A", "UPC-E", "EAN13", "EAN8", "CODE39", "ITF", "CODABAR"};
-    static const char* const kNew[] = {"UPC-A",  "UPC-E",   "EAN13",   "EAN8",
-                                       "CODE39", "ITF",     "CODABAR", "CODE93",
-                                       "CODE128", "GS1-128", "GS1 DataBar Omnidirectional",
-                                       "GS1 DataBar Truncated", "GS1 DataBar Limited",
-                                       "GS1 DataBar Expanded", "CODE128 (automatic)"};
+    static const char* const kOld[] = {"UPC-A",  "UPC-E", "EAN13",  "EAN8",
+                                       "CODE39", "ITF",   "CODABAR"};
+    static const char* const kNew[] = {"UPC-A",
+                                       "UPC-E",
+                                       "EAN13",
+                                       "EAN8",
+                                       "CODE39",
+                                       "ITF",
+                                       "CODABAR",
+                                       "CODE93",
+                                       "CODE128",
+                                       "GS1-128",
+                                       "GS1 DataBar Omnidirectional",
+                                       "GS1 DataBar Truncated",
+                                       "GS1 DataBar Limited",
+                                       "GS1 DataBar Expanded",
+                                       "CODE128 (automatic)"};
     if (m >= 0 && m <= 6) return kOld[m];
     if (m >= 65 && m <= 79) return kNew[m - 65];
     return "?";
@@ -117,7 +131,8 @@ std::string Code128Data(const std::string& sent, std::string& note) {
 }  // namespace
 
 Bitmap::Bitmap(int w, int h)
-    : width(std::max(0, w)), height(std::max(0, h)),
+    : width(std::max(0, w)),
+      height(std::max(0, h)),
       bits(static_cast<std::size_t>(stride() * height), 0) {}
 
 Bitmap Bitmap::scaled(int sx, int sy) const {
@@ -359,8 +374,9 @@ void PrintModel::printLine(int feed) {
         for (const auto& c : line_.chars) used = std::max(used, c.x + c.advance);
         for (const auto& i : line_.images) used = std::max(used, i.x + i.bitmap.width);
         const int slack = std::max(0, lineArea_ - used);
-        const int shift =
-            lineLeft_ + (lineAlignment_ == 1 ? slack / 2 : lineAlignment_ == 2 ? slack : 0);
+        const int shift = lineLeft_ + (lineAlignment_ == 1   ? slack / 2
+                                       : lineAlignment_ == 2 ? slack
+                                                             : 0);
         for (auto& c : line_.chars) c.x += shift;
         for (auto& i : line_.images) i.x += shift;
         if (line_.chars.empty() && line_.text.empty()) {
@@ -382,9 +398,10 @@ void PrintModel::flushLine() {
 
 bool PrintModel::lineBusy(const char* what) {
     if (lineEmpty()) return false;
-    note(fmt::format("{} ignored: it is carried out only at the start of a line, and the line "
-                     "buffer holds data",
-                     what));
+    note(
+        fmt::format("{} ignored: it is carried out only at the start of a line, and the line "
+                    "buffer holds data",
+                    what));
     return true;
 }
 
@@ -610,17 +627,18 @@ bool PrintModel::command(const Command& c) {
             case 'v':
                 if (c.at(2) != '0' && c.at(2) != 0) return true;
                 if (lineBusy("GS v 0")) return true;
-                printImage(ScaledByMode(Raster(c.bytes.data() + std::min<std::size_t>(8, c.bytes.size()),
-                                               c.bytes.size() - std::min<std::size_t>(8, c.bytes.size()),
-                                               static_cast<int>(c.word(4)) * 8,
-                                               static_cast<int>(c.word(6))),
-                                        c.at(3)),
+                printImage(ScaledByMode(
+                               Raster(c.bytes.data() + std::min<std::size_t>(8, c.bytes.size()),
+                                      c.bytes.size() - std::min<std::size_t>(8, c.bytes.size()),
+                                      static_cast<int>(c.word(4)) * 8, static_cast<int>(c.word(6))),
+                               c.at(3)),
                            "GS v 0");
                 return true;
             case '*':
-                downloadedImage_ = Columns(c.bytes.data() + std::min<std::size_t>(4, c.bytes.size()),
-                                           c.bytes.size() - std::min<std::size_t>(4, c.bytes.size()),
-                                           c.at(2) * 8, c.at(3));
+                downloadedImage_ =
+                    Columns(c.bytes.data() + std::min<std::size_t>(4, c.bytes.size()),
+                            c.bytes.size() - std::min<std::size_t>(4, c.bytes.size()), c.at(2) * 8,
+                            c.at(3));
                 return true;
             case '/':
                 if (lineBusy("GS /")) return true;
@@ -665,9 +683,11 @@ bool PrintModel::command(const Command& c) {
                 nvImages_.clear();
                 std::size_t at = 3;
                 for (int image = 0; image < c.at(2) && at + 4 <= c.bytes.size(); ++image) {
-                    const int x = static_cast<int>(c.word(at)), y = static_cast<int>(c.word(at + 2));
+                    const int x = static_cast<int>(c.word(at)),
+                              y = static_cast<int>(c.word(at + 2));
                     at += 4;
-                    nvImages_.push_back(Columns(c.bytes.data() + at, c.bytes.size() - at, x * 8, y));
+                    nvImages_.push_back(
+                        Columns(c.bytes.data() + at, c.bytes.size() - at, x * 8, y));
                     at += static_cast<std::size_t>(x) * static_cast<std::size_t>(y) * 8;
                 }
                 return true;
@@ -679,7 +699,7 @@ bool PrintModel::command(const Command& c) {
                     Bitmap b = ScaledByMode(nvImages_[static_cast<std::size_t>(n - 1)], c.at(3));
                     const int x = alignedX(b.width);
                     put(ImageElement{x, std::move(b), fmt::format("FS p {}", n)},
-                         fmt::format("[NV image {}]", n));
+                        fmt::format("[NV image {}]", n));
                 } else {
                     note(fmt::format("FS p {}: no NV bit image of that number is defined", n));
                     putText(fmt::format("[NV image {}]", n));
@@ -811,7 +831,8 @@ void PrintModel::graphics(const Command& c, std::size_t at) {
     const std::size_t size = c.bytes.size();
     auto word = [&](std::size_t i) { return static_cast<int>(c.word(at + i)); };
     auto tail = [&](std::size_t from) -> std::pair<const std::uint8_t*, std::size_t> {
-        return from < size ? std::pair{data + from, size - from} : std::pair{data + size, std::size_t{0}};
+        return from < size ? std::pair{data + from, size - from}
+                           : std::pair{data + size, std::size_t{0}};
     };
     // Define NV (67, 68) or download (83, 84) graphics: a kc1 kc2 b x y [c data]...
     auto define = [&](std::map<std::uint16_t, Bitmap>& store, bool columns) {
@@ -824,7 +845,8 @@ void PrintModel::graphics(const Command& c, std::size_t at) {
         const auto key = static_cast<std::uint16_t>(c.at(at + 2) << 8 | c.at(at + 3));
         const auto found = store.find(key);
         if (found == store.end()) {
-            note(fmt::format("{} graphics {:c}{:c} are not defined", kind, c.at(at + 2), c.at(at + 3)));
+            note(fmt::format("{} graphics {:c}{:c} are not defined", kind, c.at(at + 2),
+                             c.at(at + 3)));
             return;
         }
         if (lineBusy("GS ( L print")) return;

@@ -83,13 +83,13 @@ struct ImageElement {
 };
 
 struct BarcodeElement {
-    int system = 0;     // m of GS k
-    std::string name;   // "EAN13"
-    std::string data;   // as sent (CODE128: code set selections resolved)
-    int module = 3;     // GS w
-    int height = 162;   // GS h
-    int hri = 0;        // GS H: 0 none, 1 above, 2 below, 3 both
-    int hriFont = 0;    // GS f
+    int system = 0;    // m of GS k
+    std::string name;  // "EAN13"
+    std::string data;  // as sent (CODE128: code set selections resolved)
+    int module = 3;    // GS w
+    int height = 162;  // GS h
+    int hri = 0;       // GS H: 0 none, 1 above, 2 below, 3 both
+    int hriFont = 0;   // GS f
     int left = 0, areaWidth = 0, alignment = 0;
 };
 
@@ -99,7 +99,7 @@ struct Code2DElement {
     std::string name;  // "QR"
     std::string data;
     int moduleSize = 3;
-    int ecc = 0;              // the symbology's own level, 0 for its default
+    int ecc = 0;                // the symbology's own level, 0 for its default
     int columns = 0, rows = 0;  // PDF417 (0: automatic)
     int rowHeight = 3;          // PDF417: times the module width
     bool truncated = false;     // PDF417 option
@@ -148,10 +148,10 @@ struct PrintJob {
 
 // Memory switch settings that shape the print.
 struct PaperSetup {
-    int widthDots = 576;       // 576 for 80 mm paper, 384 for 58 mm
-    int codePageIndex = 0;     // default code page (memory switch 2)
-    bool fontB = false;        // default font (memory switch 2 bit 1)
-    bool autoLineFeed = false; // CR prints like LF (memory switch 1 bit 5)
+    int widthDots = 576;        // 576 for 80 mm paper, 384 for 58 mm
+    int codePageIndex = 0;      // default code page (memory switch 2)
+    bool fontB = false;         // default font (memory switch 2 bit 1)
+    bool autoLineFeed = false;  // CR prints like LF (memory switch 1 bit 5)
 
     static PaperSetup FromSwitches(std::uint8_t switch1, std::uint8_t switch2,
                                    std::uint8_t switch10);
@@ -175,7 +175,7 @@ class PrintModel {
     void pulse(int pin, int onMs, int offMs, bool realTime);
     void buzzer(int times, int ms);
     void printLines(const std::vector<std::string>& lines);  // plain lines, font B
-    void cut(bool partial, int feed);  // prints the line so far, feeds, cuts
+    void cut(bool partial, int feed);                        // prints the line so far, feeds, cuts
     void note(std::string text);
     void initialise();  // ESC @: modes and buffers back to the defaults
 

@@ -42,7 +42,9 @@ void Drain(int fd) {
 PtyPrinter::PtyPrinter(R3Engine& engine, Clock& clock) : PtyPrinter(engine, Options{}, clock) {}
 
 PtyPrinter::PtyPrinter(R3Engine& engine, Options options, Clock& clock)
-    : engine_(engine), options_(std::move(options)), clock_(clock),
+    : engine_(engine),
+      options_(std::move(options)),
+      clock_(clock),
       link_(engine, R3Engine::kSerialHost) {}
 
 PtyPrinter::~PtyPrinter() {

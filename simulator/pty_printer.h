@@ -59,7 +59,7 @@ class PtyPrinter {
     Options options_;
     Clock& clock_;
     int master_ = -1;
-    int slave_ = -1;  // held open so the master never sees a hang-up between clients
+    int slave_ = -1;                // held open so the master never sees a hang-up between clients
     int wake_[2] = {-1, -1};        // wakes the server thread
     int readerWake_[2] = {-1, -1};  // wakes the reader thread
     EngineLink link_;

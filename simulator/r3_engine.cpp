@@ -285,7 +285,8 @@ std::size_t R3Engine::process(const std::uint8_t* data, std::size_t n, std::int6
         std::size_t piece = 1;
         if (decoder_.inFontPayload()) {
             piece = static_cast<std::size_t>(std::min<std::uint64_t>(
-                n - i, config_.stallAfterBytes - std::min(config_.stallAfterBytes, fontDataCount_)));
+                n - i,
+                config_.stallAfterBytes - std::min(config_.stallAfterBytes, fontDataCount_)));
         }
         decoder_.feed(data + i, piece, now, feed);
         i += piece;
@@ -531,8 +532,8 @@ void R3Engine::realTime(const Command& c, std::int64_t now) {
         case 1: {
             const int pin = c.at(3) == 0 ? 2 : c.at(3) == 1 ? 5 : 0;
             const int ms = c.at(4) * 100;
-            recordCommand(fmt::format("DLE DC4 1 {} {} real-time drawer pulse pin {}: {} ms", c.at(3),
-                                      c.at(4), pin, ms),
+            recordCommand(fmt::format("DLE DC4 1 {} {} real-time drawer pulse pin {}: {} ms",
+                                      c.at(3), c.at(4), pin, ms),
                           c.bytes, now);
             if (pin == 0 || c.at(4) < 1 || c.at(4) > 8) return;
             if (!jobOpen_) {
@@ -549,7 +550,8 @@ void R3Engine::realTime(const Command& c, std::int64_t now) {
             recordCommand("DLE DC4 2 power off (ignored)", c.bytes, now);
             return;
         case 3:
-            recordCommand(fmt::format("DLE DC4 3 real-time buzzer {} times", c.at(5)), c.bytes, now);
+            recordCommand(fmt::format("DLE DC4 3 real-time buzzer {} times", c.at(5)), c.bytes,
+                          now);
             model_.buzzer(c.at(5), c.at(6) * 100);
             return;
         case 7:
@@ -586,10 +588,9 @@ void R3Engine::fontHeader(const Command& c, std::int64_t now) {
         note("font payload refused: bad header", now);
         return;
     }
-    const std::uint32_t count = static_cast<std::uint32_t>(c.at(5)) |
-                                (static_cast<std::uint32_t>(c.at(6)) << 8) |
-                                (static_cast<std::uint32_t>(c.at(7)) << 16) |
-                                (static_cast<std::uint32_t>(c.at(8)) << 24);
+    const std::uint32_t count =
+        static_cast<std::uint32_t>(c.at(5)) | (static_cast<std::uint32_t>(c.at(6)) << 8) |
+        (static_cast<std::uint32_t>(c.at(7)) << 16) | (static_cast<std::uint32_t>(c.at(8)) << 24);
     font.expected = count;
     font.checksum = kFnvBasis;
     if (c.badFraming) {
@@ -892,8 +893,7 @@ Conditions R3Engine::conditions() const {
     return conditions_;
 }
 
-std::optional<std::string> R3Engine::setCondition(const std::string& setting,
-                                                  std::int64_t nowMs) {
+std::optional<std::string> R3Engine::setCondition(const std::string& setting, std::int64_t nowMs) {
     std::lock_guard lock(mutex_);
     Conditions next = conditions_;
     if (auto error = ApplyCondition(next, setting)) return error;
@@ -943,7 +943,8 @@ void R3Engine::endJob(std::int64_t nowMs, const char* reason) {
 void R3Engine::discardOutput(int host, std::int64_t nowMs) {
     std::lock_guard lock(mutex_);
     auto& output = output_[host == kNetworkHost ? 1u : 0u];
-    if (!output.empty()) note(fmt::format("{} answer bytes dropped: the host went away", output.size()), nowMs);
+    if (!output.empty())
+        note(fmt::format("{} answer bytes dropped: the host went away", output.size()), nowMs);
     output.clear();
 }
 

@@ -306,8 +306,8 @@ class R3Engine {
     CommandDecoder decoder_;
     std::deque<Token> input_;  // the input buffer
     std::size_t inputBytes_ = 0;
-    int host_ = kSerialHost;        // host of the bytes being received
-    int commandHost_ = kSerialHost; // host of the command being carried out
+    int host_ = kSerialHost;         // host of the bytes being received
+    int commandHost_ = kSerialHost;  // host of the command being carried out
     PrintModel model_;
     Conditions conditions_;
     bool peripheralSelected_ = true;

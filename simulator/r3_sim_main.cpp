@@ -284,7 +284,8 @@ int main(int argc, char** argv) {
         ->type_name("FILE");
     app.add_option("--link", linkPath, "Make a symbolic link PATH to the terminal")
         ->type_name("PATH");
-    app.add_option("--tcp", tcp, "Also serve raw TCP on [ADDRESS:]PORT (127.0.0.1:9100; port 0: any)")
+    app.add_option("--tcp", tcp,
+                   "Also serve raw TCP on [ADDRESS:]PORT (127.0.0.1:9100; port 0: any)")
         ->type_name("[ADDR:]PORT")
         ->expected(0, 1)
         ->default_str("9100");

@@ -25,9 +25,9 @@ class Paper {
     void reserve(int bottom) {
         if (bottom <= canvas_.height) return;
         canvas_.height = bottom;
-        canvas_.dots.resize(static_cast<std::size_t>(canvas_.width) *
-                                static_cast<std::size_t>(bottom),
-                            Canvas::kWhite);
+        canvas_.dots.resize(
+            static_cast<std::size_t>(canvas_.width) * static_cast<std::size_t>(bottom),
+            Canvas::kWhite);
     }
     void put(int x, int y, std::uint8_t colour) {
         if (x < 0 || y < 0 || x >= canvas_.width || y >= canvas_.height) return;
@@ -95,8 +95,7 @@ void DrawChar(Paper& paper, char32_t ch, const TextStyle& style, int x, int y, i
     }
 }
 
-void DrawText(Paper& paper, const std::string& text, int font, int x, int y,
-              std::uint8_t colour) {
+void DrawText(Paper& paper, const std::string& text, int font, int x, int y, std::uint8_t colour) {
     TextStyle style;
     style.font = static_cast<std::uint8_t>(font);
     paper.reserve(y + kCellHeight);
@@ -116,7 +115,8 @@ void DrawLine(Paper& paper, const PrintLine& line, int y) {
     for (const auto& c : line.chars) {
         DrawChar(paper, c.ch, c.style, c.x, bottom - c.style.cellHeight(), c.advance);
     }
-    for (const auto& image : line.images) paper.bitmap(image.bitmap, image.x, bottom - image.bitmap.height);
+    for (const auto& image : line.images)
+        paper.bitmap(image.bitmap, image.x, bottom - image.bitmap.height);
     if (line.upsideDown && line.height > 0) paper.rotateBand(y, line.height);
 }
 
@@ -130,8 +130,9 @@ struct Symbol {
 // Encodes with the symbology's own rules; the error text when it refuses.
 std::string Encode(Symbol& symbol, const std::string& data) {
     if (!symbol.s) return "the bar code library could not start";
-    const int rc = ZBarcode_Encode(symbol.s.get(), reinterpret_cast<const unsigned char*>(data.data()),
-                                   static_cast<int>(data.size()));
+    const int rc =
+        ZBarcode_Encode(symbol.s.get(), reinterpret_cast<const unsigned char*>(data.data()),
+                        static_cast<int>(data.size()));
     if (rc >= ZINT_ERROR) return symbol.s->errtxt;
     return {};
 }
@@ -213,12 +214,13 @@ int DrawBarcode(Paper& paper, const BarcodeElement& b, int y, RenderedCode& out)
     if (out.hri.empty()) out.hri = data;
     const int width = symbol.s->width * b.module;
     if (width > b.areaWidth) {
-        out.problem = fmt::format("{} dots wide: more than the print area ({} dots)", width,
-                                  b.areaWidth);
+        out.problem =
+            fmt::format("{} dots wide: more than the print area ({} dots)", width, b.areaWidth);
         return 0;
     }
     const int x = Aligned(b.left, b.areaWidth, b.alignment, width);
-    const int hriWidth = static_cast<int>(out.hri.size()) * (b.hriFont == 1 ? kFontBWidth : kFontAWidth);
+    const int hriWidth =
+        static_cast<int>(out.hri.size()) * (b.hriFont == 1 ? kFontBWidth : kFontAWidth);
     const int hriX = Aligned(b.left, b.areaWidth, b.alignment, width) + (width - hriWidth) / 2;
     int top = y;
     if (b.hri == 1 || b.hri == 3) {
@@ -230,7 +232,9 @@ int DrawBarcode(Paper& paper, const BarcodeElement& b, int y, RenderedCode& out)
     const int rowHeight = std::max(1, b.height / rows);
     for (int r = 0; r < rows; ++r) {
         for (int m = 0; m < symbol.s->width; ++m) {
-            if (symbol.set(r, m)) paper.fill(x + m * b.module, top + r * rowHeight, b.module, rowHeight, Canvas::kBlack);
+            if (symbol.set(r, m))
+                paper.fill(x + m * b.module, top + r * rowHeight, b.module, rowHeight,
+                           Canvas::kBlack);
         }
     }
     out.printed = true;
@@ -281,8 +285,8 @@ int DrawCode2D(Paper& paper, const Code2DElement& e, int y, RenderedCode& out) {
     const int width = symbol.s->width * moduleWidth;
     const int height = symbol.s->rows * moduleHeight;
     if (width > e.areaWidth) {
-        out.problem = fmt::format("{} dots wide: more than the print area ({} dots)", width,
-                                  e.areaWidth);
+        out.problem =
+            fmt::format("{} dots wide: more than the print area ({} dots)", width, e.areaWidth);
         return 0;
     }
     const int x = Aligned(e.left, e.areaWidth, e.alignment, width);
@@ -290,7 +294,8 @@ int DrawCode2D(Paper& paper, const Code2DElement& e, int y, RenderedCode& out) {
     for (int r = 0; r < symbol.s->rows; ++r) {
         for (int m = 0; m < symbol.s->width; ++m) {
             if (symbol.set(r, m))
-                paper.fill(x + m * moduleWidth, y + r * moduleHeight, moduleWidth, moduleHeight, Canvas::kBlack);
+                paper.fill(x + m * moduleWidth, y + r * moduleHeight, moduleWidth, moduleHeight,
+                           Canvas::kBlack);
         }
     }
     out.printed = true;
@@ -305,7 +310,8 @@ int DrawCode2D(Paper& paper, const Code2DElement& e, int y, RenderedCode& out) {
 // and a short text.
 int DrawMark(Paper& paper, const std::string& text, int y) {
     paper.reserve(y + kMarkBand);
-    for (int x = 0; x < paper.width(); x += 8) paper.fill(x, y + kMarkBand / 2, 4, 1, Canvas::kMark);
+    for (int x = 0; x < paper.width(); x += 8)
+        paper.fill(x, y + kMarkBand / 2, 4, 1, Canvas::kMark);
     const int w = static_cast<int>(text.size()) * kFontBWidth + 8;
     paper.fill(paper.width() - w - 4, y, w, kMarkBand, Canvas::kWhite);
     DrawText(paper, text, 1, paper.width() - w, y - 2, Canvas::kMark);
@@ -452,7 +458,8 @@ bool ReadPng(const std::string& path, Canvas& canvas, std::string& error) {
     png_read_update_info(png, info);
     canvas.width = static_cast<int>(png_get_image_width(png, info));
     canvas.height = static_cast<int>(png_get_image_height(png, info));
-    canvas.dots.assign(static_cast<std::size_t>(canvas.width) * static_cast<std::size_t>(canvas.height), 0);
+    canvas.dots.assign(
+        static_cast<std::size_t>(canvas.width) * static_cast<std::size_t>(canvas.height), 0);
     for (int y = 0; y < canvas.height; ++y) {
         png_read_row(png, canvas.dots.data() + static_cast<std::size_t>(y) * canvas.width, nullptr);
     }

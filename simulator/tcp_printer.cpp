@@ -23,7 +23,8 @@ constexpr int kIdlePollMs = 100;
 
 bool ParseTcpAddress(const std::string& text, TcpPrinter::Options& options, std::string& error) {
     const auto colon = text.rfind(':');
-    const std::string address = colon == std::string::npos ? options.address : text.substr(0, colon);
+    const std::string address =
+        colon == std::string::npos ? options.address : text.substr(0, colon);
     const std::string port = colon == std::string::npos ? text : text.substr(colon + 1);
     in_addr parsed{};
     int value = -1;
@@ -35,8 +36,8 @@ bool ParseTcpAddress(const std::string& text, TcpPrinter::Options& options, std:
         value = -1;
     }
     if (value < 0 || value > 65535 || inet_pton(AF_INET, address.c_str(), &parsed) != 1) {
-        error = fmt::format("--tcp {}: expected [ADDRESS:]PORT, an IPv4 address and a port 0..65535",
-                            text);
+        error = fmt::format(
+            "--tcp {}: expected [ADDRESS:]PORT, an IPv4 address and a port 0..65535", text);
         return false;
     }
     options.address = address;
@@ -45,7 +46,9 @@ bool ParseTcpAddress(const std::string& text, TcpPrinter::Options& options, std:
 }
 
 TcpPrinter::TcpPrinter(R3Engine& engine, Options options, Clock& clock)
-    : engine_(engine), options_(std::move(options)), clock_(clock),
+    : engine_(engine),
+      options_(std::move(options)),
+      clock_(clock),
       link_(engine, R3Engine::kNetworkHost) {}
 
 TcpPrinter::~TcpPrinter() {
@@ -119,7 +122,8 @@ void TcpPrinter::serve() {
         pollfd fds[2] = {{-1, 0, 0}, {wake_[0], POLLIN, 0}};
         if (client_ >= 0) {
             fds[0] = {client_,
-                      static_cast<short>((holding ? 0 : POLLIN) | (pendingCount > 0 ? POLLOUT : 0)), 0};
+                      static_cast<short>((holding ? 0 : POLLIN) | (pendingCount > 0 ? POLLOUT : 0)),
+                      0};
         } else if (!holding) {
             fds[0] = {listen_, POLLIN, 0};  // the next client once the last one's bytes are in
         }

@@ -42,8 +42,10 @@ bool Render(FT_Face face, char32_t ch, int pixelSize, int cellWidth, int baselin
         for (unsigned c = 0; c < bm.width; ++c) {
             const int x = offset + g->bitmap_left + static_cast<int>(c);
             if (x < 0 || x >= cellWidth) continue;
-            const unsigned char byte = bm.buffer[static_cast<int>(r) * bm.pitch + static_cast<int>(c / 8)];
-            if (byte & (0x80 >> (c % 8))) cell.rows[y] = static_cast<std::uint16_t>(cell.rows[y] | (0x8000 >> x));
+            const unsigned char byte =
+                bm.buffer[static_cast<int>(r) * bm.pitch + static_cast<int>(c / 8)];
+            if (byte & (0x80 >> (c % 8)))
+                cell.rows[y] = static_cast<std::uint16_t>(cell.rows[y] | (0x8000 >> x));
         }
     }
     return true;
@@ -88,12 +90,13 @@ int main(int argc, char** argv) {
     std::size_t count = 0, missing = 0;
     for (char32_t ch : tessaly::sim::PrintableCharacters()) {
         Cell a, b;
-        const bool inMono = Render(mono, ch, monoA, 12, kBaseline, a) &&
-                            Render(mono, ch, monoB, 9, kBaseline, b);
+        const bool inMono =
+            Render(mono, ch, monoA, 12, kBaseline, a) && Render(mono, ch, monoB, 9, kBaseline, b);
         if (!inMono) {
             a = b = Cell{};
             // The fallback is a 16-pixel bitmap design: 1.5 times for font A.
-            if (!Render(fallback, ch, 24, 12, 21, a) || !Render(fallback, ch, 16, 9, kBaseline, b)) {
+            if (!Render(fallback, ch, 24, 12, 21, a) ||
+                !Render(fallback, ch, 16, 9, kBaseline, b)) {
                 ++missing;
                 continue;
             }
@@ -107,7 +110,8 @@ int main(int argc, char** argv) {
         out << "},\n";
         ++count;
     }
-    out << "};\n\nconst std::size_t kGlyphRecordCount = " << count << ";\n\n}  // namespace tessaly::sim\n";
+    out << "};\n\nconst std::size_t kGlyphRecordCount = " << count
+        << ";\n\n}  // namespace tessaly::sim\n";
     FT_Done_Face(mono);
     FT_Done_Face(fallback);
     FT_Done_FreeType(library);

@@ -5,6 +5,7 @@
 // bar code and QR code data in the JSON, the logo at its size, a picture like
 // the golden one, and the printer still in step for tessaly-cli check.
 #include <fcntl.h>
+#include <fmt/format.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -15,7 +16,6 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <fmt/format.h>
 #include <nlohmann/json.hpp>
 #include <thread>
 
@@ -37,15 +37,17 @@ class Simulator {
     explicit Simulator(const fs::path& dir) : dir_(dir) {
         fs::create_directories(dir_);
         const std::string log = (dir_ / "r3-sim.log").string();
-        std::vector<std::string> args = {R3_SIM_PATH, "--quiet", "--tcp", "0", "--paper",
-                                         (dir_ / "paper").string()};
+        std::vector<std::string> args = {R3_SIM_PATH, "--quiet", "--tcp",
+                                         "0",         "--paper", (dir_ / "paper").string()};
         std::vector<char*> argv;
         for (auto& a : args) argv.push_back(a.data());
         argv.push_back(nullptr);
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (posix_spawn(&pid_, R3_SIM_PATH, &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+        posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
+        if (posix_spawn(&pid_, R3_SIM_PATH, &actions, nullptr, argv.data(), environ) != 0)
+            pid_ = -1;
         posix_spawn_file_actions_destroy(&actions);
         // First line: the terminal; second: "tcp 127.0.0.1:PORT".
         for (int i = 0; i < 100 && port_ == 0; ++i) {
@@ -102,7 +104,8 @@ class Interop : public ::testing::Test {
   protected:
     void SetUp() override {
         if (!fs::exists(fs::path(INTEROP_DIR) / "node_modules" / "node-thermal-printer")) {
-            GTEST_FAIL() << "the client libraries are not installed: run scripts/install-deps.sh test";
+            GTEST_FAIL()
+                << "the client libraries are not installed: run scripts/install-deps.sh test";
         }
         dir_ = fs::temp_directory_path() /
                ("r3-interop-" + std::to_string(getpid()) + "-" +
@@ -185,17 +188,20 @@ class Interop : public ::testing::Test {
         std::string error;
         EXPECT_TRUE(tessaly::sim::ReadPng(sim_->file(1, "png").string(), got, error)) << error;
         const std::string goldenPath = std::string(GOLDEN_DIR) + "/" + golden;
-        if (std::getenv("R3_UPDATE_GOLDEN") != nullptr) fs::copy_file(sim_->file(1, "png"), goldenPath, fs::copy_options::overwrite_existing);
+        if (std::getenv("R3_UPDATE_GOLDEN") != nullptr)
+            fs::copy_file(sim_->file(1, "png"), goldenPath, fs::copy_options::overwrite_existing);
         EXPECT_TRUE(tessaly::sim::ReadPng(goldenPath, expected, error)) << error;
-        if (got.width == expected.width && std::abs(got.height - expected.height) <= expected.height / 50) {
+        if (got.width == expected.width &&
+            std::abs(got.height - expected.height) <= expected.height / 50) {
             std::size_t differ = 0;
             const int h = std::min(got.height, expected.height);
             for (int y = 0; y < h; ++y)
                 for (int x = 0; x < got.width; ++x) differ += got.at(x, y) != expected.at(x, y);
-            EXPECT_LE(static_cast<double>(differ) / (got.width * h), 0.01) << differ << " dots differ";
+            EXPECT_LE(static_cast<double>(differ) / (got.width * h), 0.01)
+                << differ << " dots differ";
         } else {
-            ADD_FAILURE() << "size " << got.width << "x" << got.height << ", golden " << expected.width
-                          << "x" << expected.height;
+            ADD_FAILURE() << "size " << got.width << "x" << got.height << ", golden "
+                          << expected.width << "x" << expected.height;
         }
         return job;
     }

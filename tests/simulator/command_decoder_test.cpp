@@ -132,7 +132,9 @@ TEST(CommandDecoder, UnknownCodesTakeTheirFamilysTwoBytes) {
     const Recorder twice = Decode(B({0x1B, 0x1B, '@', 0x10, 'A'}), 1);
     ASSERT_EQ(twice.commands.size(), 2u);
     EXPECT_EQ(twice.commands[1].bytes, B({0x1B, '@'}));
-    EXPECT_EQ(twice.printed, "\x10" "A");
+    EXPECT_EQ(twice.printed,
+              "\x10"
+              "A");
 }
 
 TEST(CommandDecoder, ABitImageOfAnotherDensityLeavesItsBytesToBeReadAfresh) {
@@ -144,8 +146,9 @@ TEST(CommandDecoder, ABitImageOfAnotherDensityLeavesItsBytesToBeReadAfresh) {
 
 TEST(CommandDecoder, DataBeyondWhatIsKeptIsCountedNotStored) {
     const std::size_t big = CommandDecoder::kMaxKept + 1000;
-    Bytes stream = B({0x1D, '8', 'L', static_cast<int>(big & 0xFF), static_cast<int>((big >> 8) & 0xFF),
-                      static_cast<int>((big >> 16) & 0xFF), 0});
+    Bytes stream =
+        B({0x1D, '8', 'L', static_cast<int>(big & 0xFF), static_cast<int>((big >> 8) & 0xFF),
+           static_cast<int>((big >> 16) & 0xFF), 0});
     stream.resize(stream.size() + big, 0x0A);
     stream.push_back('Z');
     const Recorder r = Decode(stream, 65536);

@@ -68,7 +68,8 @@ class Socket {
     }
     std::string line() {
         std::string out;
-        for (Bytes b = receive(1); !b.empty() && b[0] != '\n'; b = receive(1)) out.push_back(static_cast<char>(b[0]));
+        for (Bytes b = receive(1); !b.empty() && b[0] != '\n'; b = receive(1))
+            out.push_back(static_cast<char>(b[0]));
         return out;
     }
 
@@ -185,15 +186,19 @@ TEST(TcpPrinter, AddressesAreCheckedBeforeListening) {
 
 TEST(ControlSocket, ChangesConditionsLineByLine) {
     const std::string path =
-        (std::filesystem::temp_directory_path() / ("r3-control-" + std::to_string(::getpid()))).string();
+        (std::filesystem::temp_directory_path() / ("r3-control-" + std::to_string(::getpid())))
+            .string();
     R3Engine engine;
     ControlSocket control(engine, path);
     ASSERT_TRUE(control.start()) << control.error();
     Socket client(path);
     ASSERT_TRUE(client.connected());
-    ASSERT_TRUE(client.send(std::string("paper end\ncover=open\nstatus\nlid open\nerror broken\n")));
-    EXPECT_EQ(client.line(), "ok paper=end cover=closed drawer=closed online error=none (printing stopped)");
-    EXPECT_EQ(client.line(), "ok paper=end cover=open drawer=closed online error=none (printing stopped)");
+    ASSERT_TRUE(
+        client.send(std::string("paper end\ncover=open\nstatus\nlid open\nerror broken\n")));
+    EXPECT_EQ(client.line(),
+              "ok paper=end cover=closed drawer=closed online error=none (printing stopped)");
+    EXPECT_EQ(client.line(),
+              "ok paper=end cover=open drawer=closed online error=none (printing stopped)");
     EXPECT_THAT(client.line(), HasSubstr("ok paper=end cover=open"));
     EXPECT_THAT(client.line(), HasSubstr("error: unknown condition 'lid open'"));
     EXPECT_THAT(client.line(), HasSubstr("error: error: expected none, cutter"));

@@ -2,6 +2,7 @@
 //
 // R3_UPDATE_GOLDEN=1 writes the golden pictures anew (look at them before you
 // commit them).
+#include <fmt/format.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -9,7 +10,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <fmt/format.h>
 #include <nlohmann/json.hpp>
 
 #include "paper_folder.h"
@@ -35,8 +35,9 @@ PrintJob Print(const receipts::Bytes& bytes, PrinterConfig config = {}) {
 }
 
 struct TempDir {
-    fs::path path = fs::temp_directory_path() / ("r3-paper-" + std::to_string(::getpid()) + "-" +
-                                                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::path path = fs::temp_directory_path() /
+                    ("r3-paper-" + std::to_string(::getpid()) + "-" +
+                     ::testing::UnitTest::GetInstance()->current_test_info()->name());
     TempDir() { fs::remove_all(path); }
     ~TempDir() { fs::remove_all(path); }
 };
@@ -89,7 +90,7 @@ TEST(Paper, SelfTestPageLooksLikeItsGolden) {
 TEST(Paper, CodesThatCannotPrintSayWhy) {
     receipts::Builder b;
     b.raw({0x1D, 'w', 6, 0x1D, 'k', 73, 42, '{', 'B'}).text(std::string(40, 'W'));  // too wide
-    b.raw({0x1D, 'k', 2}).text("12345X").raw({0});                                 // not digits
+    b.raw({0x1D, 'k', 2}).text("12345X").raw({0});                                  // not digits
     const RenderedJob r = RenderJob(Print(b.bytes()));
     ASSERT_EQ(r.codes.size(), 2u);
     EXPECT_FALSE(r.codes[0].printed);

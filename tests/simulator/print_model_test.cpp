@@ -52,8 +52,8 @@ struct Printer final : CommandDecoder::Sink {
 
 TEST(PrintModel, AlignmentMarginAndAreaPlaceTheLine) {
     Printer p;
-    p << B({0x1B, 'a', 1}) << T("ABCD\n")                      // centred on 576 dots
-      << B({0x1B, 'a', '2'}) << T("AB\n")                       // right, as a digit
+    p << B({0x1B, 'a', 1}) << T("ABCD\n")  // centred on 576 dots
+      << B({0x1B, 'a', '2'}) << T("AB\n")  // right, as a digit
       << B({0x1B, 'a', 0, 0x1D, 'L', 40, 0, 0x1D, 'W', 200, 0}) << T("X\n");
     const auto lines = p.all<PrintLine>();
     ASSERT_EQ(lines.size(), 3u);
@@ -68,7 +68,7 @@ TEST(PrintModel, AlignmentMarginAndAreaPlaceTheLine) {
 TEST(PrintModel, StylesSizeTheCellsAndLineSpacingIsTopToTop) {
     Printer p;
     p << B({0x1D, '!', 0x11}) << T("W") << B({0x1D, '!', 0x00, 0x1B, 'E', 1}) << T("b")
-      << B({0x1B, '!', 0x81}) << T("u\n")                 // font B, underlined
+      << B({0x1B, '!', 0x81}) << T("u\n")  // font B, underlined
       << B({0x1B, '3', 60}) << T("s\n") << B({0x1B, '2'}) << T("d\n");
     const auto lines = p.all<PrintLine>();
     ASSERT_EQ(lines.size(), 3u);
@@ -91,7 +91,7 @@ TEST(PrintModel, CodeTablesComeFromTheSwitchAndEscT) {
     PaperSetup setup;
     setup.codePageIndex = 17;  // WPC1251 (Cyrillic) as the default
     Printer p(setup);
-    p << B({0xC0, 0x0A})                  // WPC1251: А
+    p << B({0xC0, 0x0A})                         // WPC1251: А
       << B({0x1B, 't', 0x10, 0x80, 0xE9, 0x0A})  // WPC1252: euro sign, e acute
       << B({0x1B, 't', 0x14, 0x80, 0x0A})        // 0x14 is no table: kept
       << B({0x1B, '@', 0xC0, 0x0A});             // initialise: back to the default
@@ -122,8 +122,8 @@ TEST(PrintModel, RasterAndBitImagesHaveTheirPrintedSize) {
 
 TEST(PrintModel, ImagesAndCodesNeedAnEmptyLineBuffer) {
     Printer p;
-    p << T("pending") << B({0x1D, 'v', '0', 0, 1, 0, 1, 0, 0xFF})
-      << B({0x1D, 'k', 2}) << T("400638133393") << B({0}) << T("\n");
+    p << T("pending") << B({0x1D, 'v', '0', 0, 1, 0, 1, 0, 0xFF}) << B({0x1D, 'k', 2})
+      << T("400638133393") << B({0}) << T("\n");
     EXPECT_TRUE(p.all<ImageElement>().empty());
     EXPECT_TRUE(p.all<BarcodeElement>().empty());
     EXPECT_THAT(p.model.takeLines(), ElementsAre("pending"));
@@ -133,8 +133,8 @@ TEST(PrintModel, ImagesAndCodesNeedAnEmptyLineBuffer) {
 TEST(PrintModel, BarcodesTakeTheirSettingsAndCode128SetsAreResolved) {
     Printer p;
     p << B({0x1D, 'h', 80, 0x1D, 'w', 2, 0x1D, 'H', 2, 0x1D, 'f', 1})
-      << B({0x1D, 'k', 73, 8, '{', 'B', 'N', 'o', '{', 'C', 12, 34})
-      << B({0x1D, 'k', 67, 13}) << T("5901234123457");
+      << B({0x1D, 'k', 73, 8, '{', 'B', 'N', 'o', '{', 'C', 12, 34}) << B({0x1D, 'k', 67, 13})
+      << T("5901234123457");
     const auto codes = p.all<BarcodeElement>();
     ASSERT_EQ(codes.size(), 2u);
     EXPECT_EQ(codes[0].name, "CODE128");
@@ -154,10 +154,10 @@ TEST(PrintModel, TwoDimensionalCodesAreStoredThenPrinted) {
     const std::string url = "https://example.com/r/7";
     Bytes store = B({0x1D, '(', 'k', static_cast<int>(url.size() + 3), 0, 49, 80, 48});
     store.insert(store.end(), url.begin(), url.end());
-    p << B({0x1D, '(', 'k', 3, 0, 49, 67, 6})       // module size 6
-      << B({0x1D, '(', 'k', 3, 0, 49, 69, 51})      // level H
+    p << B({0x1D, '(', 'k', 3, 0, 49, 67, 6})   // module size 6
+      << B({0x1D, '(', 'k', 3, 0, 49, 69, 51})  // level H
       << store << B({0x1D, '(', 'k', 3, 0, 49, 81, 48})
-      << B({0x1D, '(', 'k', 3, 0, 48, 81, 48});     // PDF417 with nothing stored
+      << B({0x1D, '(', 'k', 3, 0, 48, 81, 48});  // PDF417 with nothing stored
     const auto codes = p.all<Code2DElement>();
     ASSERT_EQ(codes.size(), 1u);
     EXPECT_EQ(codes[0].kind, Code2DElement::Kind::Qr);

@@ -295,8 +295,10 @@ TEST(PtyPrinter, AFlushOnOpenLosesNoEarlierJob) {
         const auto end = Steady::now() + std::chrono::seconds(5);
         while (at < job.size() && Steady::now() < end) {
             const ssize_t n = ::write(client.fd(), job.data() + at, job.size() - at);
-            if (n > 0) at += static_cast<std::size_t>(n);
-            else std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            if (n > 0)
+                at += static_cast<std::size_t>(n);
+            else
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
         ASSERT_EQ(at, job.size());
         // A program that opens the port per receipt takes longer than this between

@@ -172,14 +172,13 @@ TEST(R3SimProgram, FaultOptionsReachThePrinter) {
 }
 
 TEST(R3SimProgram, RejectsBadOptionsWithUsageStatus) {
-    for (const auto& args : std::vector<std::vector<std::string>>{
-             {"--fault", "sometimes"},
-             {"--model", "300"},
-             {"--switch", "2=0101"},
-             {"--bogus"},
-             {"--set", "paper=wet"},
-             {"--tcp", "99999"},
-             {"--job-gap", "0"}}) {
+    for (const auto& args : std::vector<std::vector<std::string>>{{"--fault", "sometimes"},
+                                                                  {"--model", "300"},
+                                                                  {"--switch", "2=0101"},
+                                                                  {"--bogus"},
+                                                                  {"--set", "paper=wet"},
+                                                                  {"--tcp", "99999"},
+                                                                  {"--job-gap", "0"}}) {
         Program sim(args);
         ASSERT_TRUE(sim.started());
         EXPECT_EQ(sim.waitExit(), 2) << args[0] << " " << (args.size() > 1 ? args[1] : "");
@@ -227,7 +226,8 @@ std::string ControlCommand(const std::string& path, const std::string& line) {
 }
 
 TEST(R3SimProgram, PrintsReceiptsFromTheNetworkIntoThePaperFolder) {
-    const auto dir = std::filesystem::temp_directory_path() / ("r3-sim-paper-" + std::to_string(getpid()));
+    const auto dir =
+        std::filesystem::temp_directory_path() / ("r3-sim-paper-" + std::to_string(getpid()));
     std::filesystem::remove_all(dir);
     const std::string control = (dir.string() + ".ctl");
     Program sim({"--quiet", "--tcp", "0", "--paper", (dir / "out").string(), "--control", control,
@@ -262,7 +262,8 @@ TEST(R3SimProgram, PrintsReceiptsFromTheNetworkIntoThePaperFolder) {
 }
 
 TEST(R3SimProgram, APaperFolderThatIsAFileIsRefused) {
-    const auto file = std::filesystem::temp_directory_path() / ("r3-sim-file-" + std::to_string(getpid()));
+    const auto file =
+        std::filesystem::temp_directory_path() / ("r3-sim-file-" + std::to_string(getpid()));
     std::ofstream(file) << "x";
     Program sim({"--paper", file.string()});
     ASSERT_TRUE(sim.started());

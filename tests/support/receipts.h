@@ -82,7 +82,8 @@ inline Bytes Shop(int logoWidth = 256, int logoHeight = 80) {
 // Narrow paper, wrapping, font B, upside-down, right alignment.
 inline Bytes Narrow() {
     Builder b;
-    b.raw({0x1B, '@', 0x1B, '!', 1}).line("Font B on 58 mm paper wraps at forty-two characters here");
+    b.raw({0x1B, '@', 0x1B, '!', 1})
+        .line("Font B on 58 mm paper wraps at forty-two characters here");
     b.raw({0x1B, '!', 0}).align(2).line("right").align(0);
     b.raw({0x1B, '{', 1}).line("upside down").raw({0x1B, '{', 0});
     b.raw({0x1B, '!', 0x30}).line("BIG").raw({0x1B, '!', 0});
