@@ -71,7 +71,7 @@ bool ControlSocket::start() {
         return false;
     }
     made_ = true;
-    if (::listen(listen_, 4) != 0 || pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) {
+    if (::listen(listen_, 4) != 0 || !wake_.open()) {
         error_ = fmt::format("cannot listen on {}: {}", path_, std::strerror(errno));
         stop();
         return false;
@@ -83,14 +83,12 @@ bool ControlSocket::start() {
 void ControlSocket::stop() {
     if (thread_.joinable()) {
         stopping_ = true;
-        const char byte = 1;
-        [[maybe_unused]] const auto ignored = ::write(wake_[1], &byte, 1);
+        wake_.poke();
         thread_.join();
     }
-    for (int* fd : {&listen_, &wake_[0], &wake_[1]}) {
-        if (*fd >= 0) ::close(*fd);
-        *fd = -1;
-    }
+    if (listen_ >= 0) ::close(listen_);
+    listen_ = -1;
+    wake_.close();
     if (made_) ::unlink(path_.c_str());
     made_ = false;
 }
@@ -98,7 +96,7 @@ void ControlSocket::stop() {
 void ControlSocket::serve() {
     std::map<int, std::string> clients;  // fd -> text not yet ended by a newline
     while (!stopping_) {
-        std::vector<pollfd> fds{{wake_[0], POLLIN, 0}, {listen_, POLLIN, 0}};
+        std::vector<pollfd> fds{{wake_.fd(), POLLIN, 0}, {listen_, POLLIN, 0}};
         for (const auto& [fd, text] : clients) fds.push_back({fd, POLLIN, 0});
         if (::poll(fds.data(), fds.size(), -1) < 0 && errno != EINTR) break;
         if (stopping_) break;

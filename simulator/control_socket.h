@@ -7,6 +7,7 @@
 
 #include "clock.h"
 #include "r3_engine.h"
+#include "wake_pipe.h"
 
 namespace tessaly::sim {
 
@@ -41,7 +42,7 @@ class ControlSocket {
     std::string path_;
     Clock& clock_;
     int listen_ = -1;
-    int wake_[2] = {-1, -1};
+    WakePipe wake_;
     bool made_ = false;
     std::string error_;
     std::thread thread_;

@@ -26,17 +26,6 @@ std::string SystemError(const char* what) {
     return fmt::format("{}: {}", what, std::strerror(errno));
 }
 
-void Poke(int fd) {
-    const char byte = 1;
-    [[maybe_unused]] const auto ignored = ::write(fd, &byte, 1);
-}
-
-void Drain(int fd) {
-    char sink[64];
-    while (::read(fd, sink, sizeof sink) > 0) {
-    }
-}
-
 }  // namespace
 
 PtyPrinter::PtyPrinter(R3Engine& engine, Clock& clock) : PtyPrinter(engine, Options{}, clock) {}
@@ -88,8 +77,7 @@ bool PtyPrinter::start() {
     const int flags = fcntl(master_, F_GETFL);
     fcntl(master_, F_SETFL, flags | O_NONBLOCK);
 
-    if (pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0 ||
-        pipe2(readerWake_, O_CLOEXEC | O_NONBLOCK) != 0) {
+    if (!wake_.open() || !readerWake_.open()) {
         error_ = SystemError("pipe");
         closeTerminal();
         return false;
@@ -122,8 +110,7 @@ bool PtyPrinter::start() {
 void PtyPrinter::stop() {
     if (thread_.joinable()) {
         stopping_ = true;
-        const char byte = 1;
-        [[maybe_unused]] const auto ignored = ::write(wake_[1], &byte, 1);
+        wake_.poke();
         thread_.join();
     }
     running_ = false;
@@ -140,7 +127,9 @@ void PtyPrinter::closeTerminal() {
         }
         linkMade_ = false;
     }
-    for (int* fd : {&slave_, &master_, &wake_[0], &wake_[1], &readerWake_[0], &readerWake_[1]}) {
+    wake_.close();
+    readerWake_.close();
+    for (int* fd : {&slave_, &master_}) {
         if (*fd >= 0) ::close(*fd);
         *fd = -1;
     }
@@ -170,9 +159,9 @@ void PtyPrinter::readLoop() {
     while (!stopping_ && !readerStop_) {
         const std::size_t room = link_.room();
         pollfd fds[2] = {{master_, static_cast<short>(room > 0 ? POLLIN : 0), 0},
-                         {readerWake_[0], POLLIN, 0}};
+                         {readerWake_.fd(), POLLIN, 0}};
         if (::poll(fds, 2, kIdlePollMs) < 0 && errno != EINTR) break;
-        if (fds[1].revents & POLLIN) Drain(readerWake_[0]);
+        if (fds[1].revents & POLLIN) readerWake_.drain();
         if (fds[0].revents & POLLIN) {
             checkLine();
             // Read as soon as bytes are there: what the kernel still holds is lost
@@ -181,7 +170,7 @@ void PtyPrinter::readLoop() {
             const ssize_t n = ::read(master_, buffer.data(), std::min(buffer.size(), room));
             if (n > 0) {
                 link_.received(buffer.data(), static_cast<std::size_t>(n));
-                Poke(wake_[1]);
+                wake_.poke();
             } else if (n == 0 || errno != EAGAIN) {
                 clock_.sleep(10);  // not expected while our slave is open; never spin
             }
@@ -211,7 +200,7 @@ void PtyPrinter::serve() {
             dropped_ = true;
             break;
         }
-        if (wasFull && link_.room() > 0) Poke(readerWake_[1]);
+        if (wasFull && link_.room() > 0) readerWake_.poke();
         // A client that uses Xon/Xoff is stopped while the printer holds bytes back;
         // a pseudo-terminal has no CTS or DSR line to do it otherwise.
         const bool hold = link_.holding();
@@ -223,11 +212,11 @@ void PtyPrinter::serve() {
         std::size_t pendingCount = 0;
         const std::uint8_t* pending = link_.answers(now, pendingCount);
         pollfd fds[2] = {{master_, static_cast<short>(pendingCount > 0 ? POLLOUT : 0), 0},
-                         {wake_[0], POLLIN, 0}};
+                         {wake_.fd(), POLLIN, 0}};
         const int ready = ::poll(fds, 2, link_.pollTimeout(now, kIdlePollMs));
         if (ready < 0 && errno != EINTR) break;
         if (stopping_) break;
-        if (fds[1].revents & POLLIN) Drain(wake_[0]);
+        if (fds[1].revents & POLLIN) wake_.drain();
         if ((fds[0].revents & POLLOUT) && pendingCount > 0) {
             const ssize_t n = ::write(master_, pending, pendingCount);
             if (n > 0) link_.wrote(static_cast<std::size_t>(n));
@@ -249,7 +238,7 @@ void PtyPrinter::serve() {
     }
 
     readerStop_ = true;
-    Poke(readerWake_[1]);
+    readerWake_.poke();
     reader.join();
     if (dropped_) {
         if (slave_ >= 0) ::close(slave_);
@@ -274,8 +263,7 @@ bool PtyPrinter::waitIdle(int timeoutMs) {
         if (loops_ >= need && inputEmpty_) return true;
         const std::uint64_t target = loops_ + 1;  // one wake-up, one loop
         lock.unlock();
-        const char byte = 0;
-        [[maybe_unused]] const auto ignored = ::write(wake_[1], &byte, 1);
+        wake_.poke();
         lock.lock();
         if (!loopDone_.wait_until(lock, deadline, [&] { return loops_ >= target || !running_; })) {
             return false;

@@ -10,6 +10,7 @@
 #include "clock.h"
 #include "engine_link.h"
 #include "r3_engine.h"
+#include "wake_pipe.h"
 
 namespace tessaly::sim {
 
@@ -59,9 +60,9 @@ class PtyPrinter {
     Options options_;
     Clock& clock_;
     int master_ = -1;
-    int slave_ = -1;                // held open so the master never sees a hang-up between clients
-    int wake_[2] = {-1, -1};        // wakes the server thread
-    int readerWake_[2] = {-1, -1};  // wakes the reader thread
+    int slave_ = -1;       // held open so the master never sees a hang-up between clients
+    WakePipe wake_;        // wakes the server thread
+    WakePipe readerWake_;  // wakes the reader thread
     EngineLink link_;
     std::mutex readMutex_;  // a read and its hand-over to the link
     std::atomic<bool> readerStop_{false};

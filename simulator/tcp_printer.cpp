@@ -70,7 +70,7 @@ bool TcpPrinter::start() {
     const int on = 1;
     if (listen_ < 0 || setsockopt(listen_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
         ::bind(listen_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        ::listen(listen_, 16) != 0 || pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) {
+        ::listen(listen_, 16) != 0 || !wake_.open()) {
         error_ = fmt::format("cannot listen on {}:{}: {}", options_.address, options_.port,
                              std::strerror(errno));
         stop();
@@ -87,15 +87,15 @@ bool TcpPrinter::start() {
 void TcpPrinter::stop() {
     if (thread_.joinable()) {
         stopping_ = true;
-        const char byte = 1;
-        [[maybe_unused]] const auto ignored = ::write(wake_[1], &byte, 1);
+        wake_.poke();
         thread_.join();
     }
     running_ = false;
-    for (int* fd : {&client_, &listen_, &wake_[0], &wake_[1]}) {
+    for (int* fd : {&client_, &listen_}) {
         if (*fd >= 0) ::close(*fd);
         *fd = -1;
     }
+    wake_.close();
 }
 
 void TcpPrinter::closeClient(std::int64_t now) {
@@ -119,7 +119,7 @@ void TcpPrinter::serve() {
         std::size_t pendingCount = 0;
         const std::uint8_t* pending = client_ >= 0 ? link_.answers(now, pendingCount) : nullptr;
 
-        pollfd fds[2] = {{-1, 0, 0}, {wake_[0], POLLIN, 0}};
+        pollfd fds[2] = {{-1, 0, 0}, {wake_.fd(), POLLIN, 0}};
         if (client_ >= 0) {
             fds[0] = {client_,
                       static_cast<short>((holding ? 0 : POLLIN) | (pendingCount > 0 ? POLLOUT : 0)),
@@ -131,9 +131,7 @@ void TcpPrinter::serve() {
         if (ready < 0 && errno != EINTR) break;
         if (stopping_) break;
         if (fds[1].revents & POLLIN) {
-            char sink[64];
-            while (::read(wake_[0], sink, sizeof sink) > 0) {
-            }
+            wake_.drain();
         }
         now = clock_.now();
         if (client_ < 0) {

@@ -7,6 +7,7 @@
 #include "clock.h"
 #include "engine_link.h"
 #include "r3_engine.h"
+#include "wake_pipe.h"
 
 namespace tessaly::sim {
 
@@ -44,7 +45,7 @@ class TcpPrinter {
     EngineLink link_;
     int listen_ = -1;
     int client_ = -1;
-    int wake_[2] = {-1, -1};
+    WakePipe wake_;
     int port_ = 0;
     std::string error_;
     std::thread thread_;

@@ -4,24 +4,16 @@
 #include <string>
 #include <vector>
 
+#include "bytes.h"
 #include "command_table.h"
 
 namespace tessaly::sim {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
-
-Bytes B(std::initializer_list<int> values) {
-    Bytes out;
-    for (int v : values) out.push_back(static_cast<std::uint8_t>(v));
-    return out;
-}
-
-Bytes Cat(std::initializer_list<Bytes> parts) {
-    Bytes out;
-    for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
-    return out;
-}
+using test::B;
+using test::Bytes;
+using test::Cat;
+using test::T;
 
 Bytes Fill(std::size_t n, std::uint8_t value) {
     return Bytes(n, value);

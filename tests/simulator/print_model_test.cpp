@@ -6,25 +6,20 @@
 #include <string>
 #include <vector>
 
+#include "bytes.h"
 #include "command_table.h"
 
 namespace tessaly::sim {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using test::B;
+using test::Bytes;
+using test::Cat;
+using test::T;
+
 using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
-
-Bytes B(std::initializer_list<int> values) {
-    Bytes out;
-    for (int v : values) out.push_back(static_cast<std::uint8_t>(v));
-    return out;
-}
-
-Bytes T(const std::string& s) {
-    return Bytes(s.begin(), s.end());
-}
 
 // Feeds bytes through the decoder into a model, as the engine does.
 struct Printer final : CommandDecoder::Sink {

@@ -7,25 +7,20 @@
 #include <string>
 #include <vector>
 
+#include "bytes.h"
 #include "conditions.h"
 #include "r3_engine.h"
 
 namespace tessaly::sim {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using test::B;
+using test::Bytes;
+using test::Cat;
+using test::T;
+
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
-
-Bytes B(std::initializer_list<int> values) {
-    Bytes out;
-    for (int v : values) out.push_back(static_cast<std::uint8_t>(v));
-    return out;
-}
-
-Bytes T(const std::string& s) {
-    return Bytes(s.begin(), s.end());
-}
 
 Bytes Exchange(R3Engine& engine, const Bytes& bytes, std::int64_t now = 0,
                int host = R3Engine::kSerialHost) {
