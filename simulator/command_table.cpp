@@ -244,7 +244,8 @@ Need NeedFor(const CommandSpec& s, const std::uint8_t* c, std::size_t have) {
             std::uint64_t at = 3;
             for (int image = 0; image < c[2]; ++image) {
                 if (have < at + 4) return more(at + 4);
-                at += 4 + Word(c, at) * Word(c, at + 2) * 8u;
+                const auto i = static_cast<std::size_t>(at);  // below have
+                at += 4 + Word(c, i) * Word(c, i + 2) * 8u;
                 if (at > have && image + 1 < c[2]) return more(at + 4);
             }
             return whole(at);

@@ -254,7 +254,11 @@ class R3Engine {
         int host;
         std::vector<std::uint8_t> bytes;  // text or font data
         Command command;
-        std::size_t size() const { return kind == Kind::Command ? command.length : bytes.size(); }
+        std::size_t size() const {
+            return kind == Kind::Command
+                       ? static_cast<std::size_t>(std::min<std::uint64_t>(command.length, SIZE_MAX))
+                       : bytes.size();
+        }
     };
     class Feed;  // the decoder's sink
 
