@@ -41,6 +41,20 @@ class Client {
     bool send(const Bytes& bytes) {
         return ::write(fd_, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
     }
+    // Writes everything, waiting while the terminal is full; false after 5 s.
+    bool sendAll(const Bytes& bytes) {
+        std::size_t at = 0;
+        const auto end = Steady::now() + std::chrono::seconds(5);
+        while (at < bytes.size() && Steady::now() < end) {
+            const ssize_t n = ::write(fd_, bytes.data() + at, bytes.size() - at);
+            if (n > 0) {
+                at += static_cast<std::size_t>(n);
+            } else {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+        }
+        return at == bytes.size();
+    }
 
     // Reads until `want` bytes arrived or the deadline passed; never blocks longer.
     Bytes receive(std::size_t want, int deadlineMs = 2000) {
@@ -289,7 +303,7 @@ TEST(PtyPrinter, AFlushOnOpenLosesNothingThePrinterHoldsBack) {
     receipt.insert(receipt.end(), {'e', 'n', 'd', '\n', 0x1D, 0x56, 0x00});
     {
         Client first(printer.slavePath());
-        ASSERT_TRUE(first.send(receipt));
+        ASSERT_TRUE(first.sendAll(receipt)) << "the printer reads ahead: the client is not held";
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
     }
     Client next(printer.slavePath());
