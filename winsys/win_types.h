@@ -43,6 +43,12 @@ inline constexpr DWORD ERROR_ALREADY_EXISTS = 183;
 inline constexpr DWORD ERROR_DIRECTORY = 267;
 inline constexpr DWORD ERROR_MORE_DATA = 234;
 inline constexpr DWORD ERROR_NO_MORE_ITEMS = 259;
+inline constexpr DWORD ERROR_KEY_DELETED = 1018;
+inline constexpr DWORD ERROR_SERVICE_REQUEST_TIMEOUT = 1053;
+inline constexpr DWORD ERROR_SERVICE_ALREADY_RUNNING = 1056;
+inline constexpr DWORD ERROR_SERVICE_DOES_NOT_EXIST = 1060;
+inline constexpr DWORD ERROR_SERVICE_CANNOT_ACCEPT_CTRL = 1061;
+inline constexpr DWORD ERROR_SERVICE_NOT_ACTIVE = 1062;
 inline constexpr DWORD ERROR_NOT_ALL_ASSIGNED = 1300;
 inline constexpr DWORD ERROR_NO_SUCH_PRIVILEGE = 1313;
 inline constexpr DWORD ERROR_NONE_MAPPED = 1332;
@@ -106,10 +112,12 @@ struct ExplicitAccess {
 // Print spooler.
 inline constexpr DWORD PRINTER_ENUM_LOCAL = 0x2;
 inline constexpr DWORD PRINTER_ALL_ACCESS = 0xF000C;
+inline constexpr DWORD DPD_DELETE_UNUSED_FILES = 0x1;
 inline constexpr DWORD DPD_DELETE_ALL_FILES = 0x4;
 inline constexpr DWORD PRINTER_ATTRIBUTE_DO_COMPLETE_FIRST = 0x200;
 inline constexpr DWORD PRINTER_ATTRIBUTE_ENABLE_BIDI = 0x800;
 inline constexpr DWORD PRINTER_ATTRIBUTE_RAW_ONLY = 0x1000;
+inline constexpr DWORD PRINTER_STATUS_PENDING_DELETION = 0x4;
 inline constexpr DWORD PRINTER_STATUS_OFFLINE = 0x80;
 
 struct PrinterDefaults {
@@ -147,6 +155,8 @@ inline constexpr DWORD INVALID_FILE_ATTRIBUTES = 0xFFFFFFFF;
 inline constexpr DWORD FILE_ATTRIBUTE_READONLY = 0x1;
 inline constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x10;
 inline constexpr DWORD FILE_ATTRIBUTE_ARCHIVE = 0x20;
+// A junction or symbolic link: deleting it must never reach what it points at.
+inline constexpr DWORD FILE_ATTRIBUTE_REPARSE_POINT = 0x400;
 
 struct FindData {
     DWORD fileAttributes = 0;
@@ -182,6 +192,8 @@ inline constexpr DWORD TOKEN_QUERY = 0x8;
 inline constexpr DWORD SE_PRIVILEGE_ENABLED = 0x2;
 inline constexpr DWORD EWX_REBOOT = 0x2;
 inline constexpr DWORD EWX_FORCE = 0x4;
+// Ends only programs that do not answer; the others may ask their users to save first.
+inline constexpr DWORD EWX_FORCEIFHUNG = 0x10;
 
 struct Luid {
     DWORD lowPart = 0;
@@ -205,6 +217,25 @@ struct OsVersionInfo {
     DWORD buildNumber = 0;
     DWORD platformId = 0;
     std::string csdVersion;
+};
+
+// Services (the print spooler is stopped and started through the service control manager).
+inline constexpr DWORD SC_MANAGER_CONNECT = 0x1;
+inline constexpr DWORD SERVICE_QUERY_STATUS = 0x4;
+inline constexpr DWORD SERVICE_START = 0x10;
+inline constexpr DWORD SERVICE_STOP = 0x20;
+inline constexpr DWORD SERVICE_CONTROL_STOP = 0x1;
+inline constexpr DWORD SERVICE_STOPPED = 1;
+inline constexpr DWORD SERVICE_START_PENDING = 2;
+inline constexpr DWORD SERVICE_STOP_PENDING = 3;
+inline constexpr DWORD SERVICE_RUNNING = 4;
+
+// SERVICE_STATUS, the fields read here.
+struct ServiceStatus {
+    DWORD currentState = 0;
+    DWORD win32ExitCode = 0;
+    DWORD checkPoint = 0;
+    DWORD waitHint = 0;
 };
 
 // Programs and message boxes.

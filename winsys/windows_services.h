@@ -3,7 +3,7 @@
 // winsys/ is the layer those programs stand on: this interface and the Win32 types it uses,
 // the Win32 back end (win32/) and an in-memory Windows for the tests (fake/). Both are split
 // by API family as the interface is grouped: messages, spooler, registry, security, files,
-// Setup API, system.
+// Setup API, services, system.
 //
 // Each member has the name, argument meaning and result of the Win32 call it stands for, so
 // that a Win32 back end is a thin pass-through and the sequences read call for call like the
@@ -81,6 +81,8 @@ class WindowsServices {
                                   DWORD reserved) = 0;
     virtual DWORD RegCloseKey(HKEY key) = 0;
     virtual DWORD RegConnectRegistryA(const char* machineName, HKEY key, HKEY* result) = 0;
+    // The name of the subkey at this index; ERROR_NO_MORE_ITEMS past the last one.
+    virtual DWORD RegEnumKeyExA(HKEY key, DWORD index, std::string& name) = 0;
 
     // ---- Security -----------------------------------------------------------------------
     // dacl points into securityDescriptor; LocalFree(securityDescriptor) releases both.
@@ -141,6 +143,16 @@ class WindowsServices {
                                                    DWORD* requiredSize) = 0;
     virtual bool SetupDiRemoveDevice(Handle deviceInfoSet, SpDevinfoData* deviceInfoData) = 0;
     virtual bool SetupDiDestroyDeviceInfoList(Handle deviceInfoSet) = 0;
+
+    // ---- Services ---------------------------------------------------------------------
+    // Handles are kNullHandle on failure (GetLastError tells why).
+    virtual Handle OpenSCManagerA(const char* machineName, const char* databaseName,
+                                  DWORD desiredAccess) = 0;
+    virtual Handle OpenServiceA(Handle manager, const char* serviceName, DWORD desiredAccess) = 0;
+    virtual bool ControlService(Handle service, DWORD control, ServiceStatus* status) = 0;
+    virtual bool StartServiceA(Handle service) = 0;
+    virtual bool QueryServiceStatus(Handle service, ServiceStatus* status) = 0;
+    virtual bool CloseServiceHandle(Handle object) = 0;
 
     // ---- System information, profile, processes, power ------------------------------
     virtual bool GetComputerNameA(std::string& name, DWORD size) = 0;

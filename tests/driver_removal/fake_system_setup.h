@@ -32,10 +32,29 @@ inline void AddInstallerMedia(FakeWindows& win) {
         win.AddFile(std::string("C:\\Setup\\") + tool, tool);
 }
 
-// An enumeration key as Windows keeps it: only SYSTEM may change it, Everyone may read.
+// An enumeration key as Windows keeps it: only SYSTEM may change it, Everyone may read (the
+// administrators, as its owner here, may change its permissions).
+inline const winsys::fake::Acl kEnumKeyDacl{{"SYSTEM", 0xF003F, false, 2, false},
+                                            {"Everyone", 0x20019, false, 2, false}};
 inline void AddProtectedEnumKey(FakeWindows& win, const std::string& path) {
-    win.SetKeyDacl(path, winsys::fake::Acl{{"SYSTEM", 0xF003F, false, 2, false},
-                                           {"Everyone", 0x20019, false, 2, false}});
+    win.SetKeyDacl(path, kEnumKeyDacl);
+}
+
+// The device instance Windows keeps under a USBPRINT key once the printer was plugged in.
+inline const std::string kUsbPrintInstance = std::string(kUsbPrintKey) + "\\7&2A3B4C&0&USB001";
+
+// Another installed driver built on the universal printer driver: it shares its files.
+inline winsys::DriverInfo3 UnidrvDriver(const std::string& name) {
+    winsys::DriverInfo3 driver;
+    driver.version = 3;
+    driver.name = name;
+    driver.environment = "Windows x64";
+    driver.driverPath = "UNIDRV.DLL";
+    driver.dataFile = "OTHER.GPD";
+    driver.configFile = "UNIDRVUI.DLL";
+    driver.helpFile = "UNIDRV.HLP";
+    driver.dependentFiles = std::string("UNIRES.DLL\0STDNAMES.GPD\0", 25);
+    return driver;
 }
 
 inline winsys::PrinterInfo2 Queue(const std::string& name, const std::string& port = "COM1:",
@@ -75,7 +94,9 @@ inline void SeedInstalledDriver(FakeWindows& win) {
     for (const char* name : {"MajorVersion", "MinorVersion", "BuildVersion", "ExtraVersion"})
         win.SetPrinterDataDword("Vantreel R-3", name, 0);
     win.SetPrinterDataDword("Vantreel R-3", "MajorVersion", 1);
-    win.CreateKey("HKLM\\SOFTWARE\\VANTREEL_POS_PRINTER\\Vantreel_R-3");
+    win.CreateKey("HKLM\\SOFTWARE\\VANTREEL_POS_PRINTER\\Vantreel_R-3\\Settings");
+    win.AddDriver(UnidrvDriver("Label Printer"));
+    win.AddFile(win.DriverDir() + "\\3\\OTHER.GPD");
     win.AddForm("[R3] 80mm x 297mm");
     win.AddForm("R3 Roll");
     win.AddInf("oem3.inf", kDriverInf);
@@ -85,6 +106,7 @@ inline void SeedInstalledDriver(FakeWindows& win) {
     win.SetProfileString("windows", "TransmissionRetryTimeout", "3");
     win.AddUsbDevice({"USB\\VID_2E9B&PID_0006&REV_0100", "USB\\VID_2E9B&PID_0006"});
     AddProtectedEnumKey(win, kUsbPrintKey);
+    AddProtectedEnumKey(win, kUsbPrintInstance + "\\Device Parameters");
     AddProtectedEnumKey(win, kLptEnumKey);
     const std::string folder = win.DriverDir() + "\\vantreel_r_3a103";
     win.AddDirectory(folder, winsys::FILE_ATTRIBUTE_READONLY);

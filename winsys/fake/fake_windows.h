@@ -1,10 +1,16 @@
 // An in-memory Windows for tests of the installation and removal sequences.
 //
 // It models a 64-bit Windows 7 machine on which a 32-bit program runs under WOW64: the print
-// spooler (printers with printer data, drivers, print processors, monitors, forms, ports) with
-// the registry keys that back its objects, a registry with its 32-bit and 64-bit views and
-// access control lists, a file system with attributes, the system INF directory with oemN.inf
-// copies, USB device nodes with hardware ids, the "windows" profile section, tokens and restart.
+// spooler (printers with printer data and jobs, drivers sharing files, print processors,
+// monitors, forms, ports) with the registry keys that back its objects, run as a service that
+// takes time to stop and to start; a registry with its 32-bit and 64-bit views, key owners and
+// access control lists; a file system with attributes, junctions, WOW64 redirection of the
+// system folder and paths relative to the current drive's root; the system INF directory with
+// oemN.inf copies, USB device nodes with hardware ids, the "windows" profile section, tokens
+// and restart.
+//
+// Time passes only in Sleep: a service that was asked to stop or start reaches its new state
+// once enough time has been slept, as a real one does while its caller waits.
 //
 // Every call is written to a journal in a readable one-line form ("Name(args) -> result"), and
 // any call can be made to fail with a chosen error code. Sleep, ExitProcess and ExitWindowsEx
@@ -34,6 +40,7 @@ struct Ace {
     bool deny = false;
     DWORD inheritance = NO_INHERITANCE;
     bool inherited = false;
+    bool operator==(const Ace&) const = default;
 };
 using Acl = std::vector<Ace>;
 
@@ -49,6 +56,9 @@ struct FakeConfig {
     // Groups the running user belongs to (for registry access checks).
     std::vector<std::string> callerGroups{"Everyone", "Administrators"};
     bool shutdownPrivilegeHeld = true;
+    // How long the print spooler service takes to stop and to start.
+    DWORD spoolerStopMs = 2500;
+    DWORD spoolerStartMs = 1500;
 };
 
 struct MessageRecord {
@@ -70,9 +80,9 @@ class FakeWindows : public WindowsServices {
 
     // ---- Failure injection and scripted answers -----------------------------------
     // The next `times` calls named `call` whose argument text contains `argsContain` fail
-    // with `code` (times < 0: every such call).
+    // with `code` (times < 0: every such call), after `skip` such calls that succeed.
     void FailCall(const std::string& call, DWORD code, const std::string& argsContain = {},
-                  int times = -1);
+                  int times = -1, int skip = 0);
     // Answers for the next message boxes, in order; without one, a box answers IDOK, or
     // IDNO when it has Yes/No buttons.
     void QueueMessageBoxAnswer(int answer) { answers_.push_back(answer); }
@@ -83,9 +93,13 @@ class FakeWindows : public WindowsServices {
     std::string DriverDir(const std::string& environment = "Windows x64") const;
     std::string PrintProcessorDir(const std::string& environment = "Windows x64") const;
 
+    // Set-up paths are physical: no WOW64 redirection (C:\Windows\system32 is the 64-bit
+    // folder), and a junction is not followed.
     void AddFile(const std::string& path, const std::string& content = {},
                  DWORD attributes = FILE_ATTRIBUTE_ARCHIVE);
     void AddDirectory(const std::string& path, DWORD attributes = FILE_ATTRIBUTE_DIRECTORY);
+    // A directory junction at `path` that leads to the folder `target`.
+    void AddJunction(const std::string& path, const std::string& target);
     bool FileExists(const std::string& path) const;
     bool DirectoryExists(const std::string& path) const;
     std::string FileContent(const std::string& path) const;
@@ -95,6 +109,9 @@ class FakeWindows : public WindowsServices {
     void AddPort(const std::string& name) { ports_.push_back(name); }
     void AddPrinter(const PrinterInfo2& info);
     void SetPrinterDataDword(const std::string& printer, const std::string& value, DWORD data);
+    // Jobs in the queue: a queue with jobs is only marked for deletion by DeletePrinter, and
+    // goes when the spooler starts again.
+    void AddPrintJobs(const std::string& printer, DWORD count);
     void AddDriver(const DriverInfo3& info);
     void AddMonitor(const MonitorInfo2& info);
     void AddPrintProcessor(const std::string& environment, const std::string& name,
@@ -108,7 +125,8 @@ class FakeWindows : public WindowsServices {
     bool HasMonitor(const std::string& name) const;
     bool HasPrintProcessor(const std::string& environment, const std::string& name) const;
     bool HasForm(const std::string& name) const;
-    bool SpoolerRunning() const { return spoolerRunning_; }
+    bool SpoolerRunning() const { return spoolerState_ == SERVICE_RUNNING; }
+    DWORD SpoolerState() const { return spoolerState_; }
 
     // Registry paths are written with a short root: "HKLM\\SOFTWARE\\...". They name the
     // physical key (a 32-bit view key is under "HKLM\\SOFTWARE\\WOW6432Node\\...").
@@ -120,6 +138,8 @@ class FakeWindows : public WindowsServices {
     // nullopt = no DACL (everyone has full access).
     void SetKeyDacl(const std::string& path, std::optional<Acl> dacl);
     std::optional<Acl> KeyDacl(const std::string& path) const;
+    // The owner may always read and change a key's DACL; new keys belong to Administrators.
+    void SetKeyOwner(const std::string& path, const std::string& owner);
 
     // INF files of the system INF directory.
     void AddInf(const std::string& name, const std::string& content);
@@ -188,6 +208,7 @@ class FakeWindows : public WindowsServices {
     DWORD RegDeleteKeyExA(HKEY key, const char* subKey, DWORD samDesired, DWORD reserved) override;
     DWORD RegCloseKey(HKEY key) override;
     DWORD RegConnectRegistryA(const char* machineName, HKEY key, HKEY* result) override;
+    DWORD RegEnumKeyExA(HKEY key, DWORD index, std::string& name) override;
 
     DWORD GetSecurityInfo(Handle object, DWORD objectType, DWORD securityInfo, Handle* dacl,
                           Handle* securityDescriptor) override;
@@ -235,6 +256,14 @@ class FakeWindows : public WindowsServices {
     bool SetupDiRemoveDevice(Handle deviceInfoSet, SpDevinfoData* deviceInfoData) override;
     bool SetupDiDestroyDeviceInfoList(Handle deviceInfoSet) override;
 
+    Handle OpenSCManagerA(const char* machineName, const char* databaseName,
+                          DWORD desiredAccess) override;
+    Handle OpenServiceA(Handle manager, const char* serviceName, DWORD desiredAccess) override;
+    bool ControlService(Handle service, DWORD control, ServiceStatus* status) override;
+    bool StartServiceA(Handle service) override;
+    bool QueryServiceStatus(Handle service, ServiceStatus* status) override;
+    bool CloseServiceHandle(Handle object) override;
+
     bool GetComputerNameA(std::string& name, DWORD size) override;
     bool WriteProfileStringA(const char* section, const char* key, const char* value) override;
     bool GetVersionExA(OsVersionInfo* info) override;
@@ -258,6 +287,7 @@ class FakeWindows : public WindowsServices {
         bool directory = false;
         DWORD attributes = 0;
         std::string content;
+        std::string target;  // where a junction leads
     };
     struct RegValue {
         std::string name;
@@ -268,6 +298,7 @@ class FakeWindows : public WindowsServices {
         std::string path;
         std::map<std::string, RegValue> values;  // by upper-case name
         std::optional<Acl> dacl;
+        std::string owner = "Administrators";
     };
     struct KeyHandle {
         std::string path;  // upper-case physical path
@@ -280,6 +311,7 @@ class FakeWindows : public WindowsServices {
     struct FakePrinter {
         PrinterInfo2 info;
         std::map<std::string, std::pair<DWORD, std::string>> data;  // by upper-case name
+        DWORD jobs = 0;
     };
     struct FakePrintProcessor {
         std::string environment, name, dll;
@@ -306,11 +338,16 @@ class FakeWindows : public WindowsServices {
         std::optional<Acl> acl;
         Handle owner = kNullHandle;  // a DACL inside a security descriptor
     };
+    struct ServiceHandle {
+        bool manager = false;
+        DWORD access = 0;
+    };
     struct FailRule {
         std::string call;
         DWORD code = 0;
         std::string argsContain;
         int times = -1;
+        int skip = 0;
     };
 
     // Journal and result helpers.
@@ -324,8 +361,15 @@ class FakeWindows : public WindowsServices {
     void ReleaseHandle(Handle h);
     std::string HandleText(Handle h) const;
 
-    // File system.
+    // File system. FullPath makes a path absolute; ProgramPath also applies what a 32-bit
+    // program's file calls see: WOW64 redirection and junctions (the last part followed or
+    // not, as the call does).
     std::string FullPath(const std::string& path) const;
+    std::string ProgramPath(const std::string& path, bool followLast = true) const;
+    std::string Redirected(const std::string& fullPath) const;
+    std::string ThroughJunctions(const std::string& fullPath, bool followLast) const;
+    const FsNode* ProgramNode(const char* path, bool followLast = true) const;
+    UINT DirectoryQuery(const std::string& call, const std::string& value, std::string& directory);
     static std::string Key(const std::string& path);
     static std::string Parent(const std::string& fullPath);
     const FsNode* Node(const std::string& path) const;
@@ -349,6 +393,11 @@ class FakeWindows : public WindowsServices {
     std::string DriverKey(const std::string& environment, const std::string& name) const;
     std::string PrintProcessorKey(const std::string& environment, const std::string& name) const;
     void ReloadSpoolerFromRegistry();
+    // Moves the spooler service on to the state its pending stop or start reaches by now.
+    void AdvanceSpooler();
+    void RequestSpoolerStop();
+    bool RequestSpoolerStart();
+    void SpoolerStarted();
     FakePrinter* PrinterByName(const std::string& name);
 
     FakeConfig config_;
@@ -368,7 +417,9 @@ class FakeWindows : public WindowsServices {
     std::map<Handle, KeyHandle> keyHandles_;
     std::map<Handle, Allocation> allocations_;
 
-    bool spoolerRunning_ = true;
+    DWORD spoolerState_ = SERVICE_RUNNING;
+    DWORD spoolerPendingUntil_ = 0;  // in slept milliseconds
+    std::map<Handle, ServiceHandle> serviceHandles_;
     std::vector<std::string> ports_;
     std::vector<FakePrinter> printers_;
     std::vector<DriverInfo3> drivers_;

@@ -33,7 +33,9 @@ bool WildcardMatch(std::string_view mask, std::string_view name) {
 std::string FakeWindows::FullPath(const std::string& path) const {
     std::string p = path;
     std::replace(p.begin(), p.end(), '/', '\\');
-    if (!IsAbsolutePath(p.c_str()) && !(p.size() == 2 && p[1] == ':'))
+    if (!p.empty() && p[0] == '\\' && !IsAbsolutePath(p.c_str()))
+        p = config_.currentDirectory.substr(0, 2) + p;  // the root of the current drive
+    else if (!IsAbsolutePath(p.c_str()) && !(p.size() == 2 && p[1] == ':'))
         p = config_.currentDirectory + "\\" + p;
     std::vector<std::string> parts;
     std::stringstream in(p);
@@ -49,6 +51,54 @@ std::string FakeWindows::FullPath(const std::string& path) const {
     std::string out;
     for (const auto& piece : parts) out += (out.empty() ? "" : "\\") + piece;
     return out;
+}
+
+std::string FakeWindows::Redirected(const std::string& fullPath) const {
+    if (!config_.wow64Process) return fullPath;
+    const auto under = [&](const std::string& dir) {
+        return IEquals(fullPath, dir) || IStartsWith(fullPath, dir + "\\");
+    };
+    const std::string windows = FullPath(config_.windowsDirectory);
+    const std::string system = windows + "\\system32";
+    const std::string native = windows + "\\Sysnative";
+    if (under(native)) return system + fullPath.substr(native.size());
+    if (!under(system)) return fullPath;
+    // A 32-bit program's system folder is SysWOW64, but for these folders of it.
+    for (const char* exempt :
+         {"catroot", "catroot2", "driverstore", "drivers\\etc", "logfiles", "spool"})
+        if (under(system + "\\" + exempt)) return fullPath;
+    return windows + "\\SysWOW64" + fullPath.substr(system.size());
+}
+
+std::string FakeWindows::ThroughJunctions(const std::string& fullPath, bool followLast) const {
+    std::string path = fullPath;
+    for (int hops = 0; hops < 32; ++hops) {
+        bool moved = false;
+        for (std::size_t end = path.find('\\');; end = path.find('\\', end + 1)) {
+            const bool last = end == std::string::npos;
+            if (!last || followLast) {
+                const auto it = files_.find(Key(path.substr(0, end)));
+                if (it != files_.end() && !it->second.target.empty()) {
+                    path = FullPath(it->second.target) + (last ? "" : path.substr(end));
+                    moved = true;
+                    break;
+                }
+            }
+            if (last) break;
+        }
+        if (!moved) break;
+    }
+    return path;
+}
+
+std::string FakeWindows::ProgramPath(const std::string& path, bool followLast) const {
+    return ThroughJunctions(Redirected(FullPath(path)), followLast);
+}
+
+const FakeWindows::FsNode* FakeWindows::ProgramNode(const char* path, bool followLast) const {
+    if (!path) return nullptr;
+    const auto it = files_.find(Key(ProgramPath(path, followLast)));
+    return it == files_.end() ? nullptr : &it->second;
 }
 
 std::string FakeWindows::Key(const std::string& path) {
@@ -84,13 +134,20 @@ void FakeWindows::AddDirectory(const std::string& path, DWORD attributes) {
     const std::string full = FullPath(path);
     const std::string parent = Parent(full);
     if (!parent.empty() && !Node(parent)) AddDirectory(parent);
-    files_[Key(full)] = FsNode{full, true, attributes | FILE_ATTRIBUTE_DIRECTORY, {}};
+    files_[Key(full)] = FsNode{full, true, attributes | FILE_ATTRIBUTE_DIRECTORY, {}, {}};
 }
 
 void FakeWindows::AddFile(const std::string& path, const std::string& content, DWORD attributes) {
     const std::string full = FullPath(path);
     if (!Node(Parent(full))) AddDirectory(Parent(full));
-    files_[Key(full)] = FsNode{full, false, attributes, content};
+    files_[Key(full)] = FsNode{full, false, attributes, content, {}};
+}
+
+void FakeWindows::AddJunction(const std::string& path, const std::string& target) {
+    const std::string full = FullPath(path);
+    if (!Node(Parent(full))) AddDirectory(Parent(full));
+    files_[Key(full)] = FsNode{
+        full, true, FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT, {}, FullPath(target)};
 }
 
 bool FakeWindows::FileExists(const std::string& path) const {
@@ -117,10 +174,10 @@ std::vector<std::string> FakeWindows::ListDirectory(const std::string& path) con
 bool FakeWindows::CopyFileA(const char* existingFile, const char* newFile, bool failIfExists) {
     const std::string args = Args(S(existingFile), S(newFile), failIfExists ? "TRUE" : "FALSE");
     if (auto code = Injected("CopyFileA", args)) return BoolResult("CopyFileA", args, *code);
-    const FsNode* source = existingFile ? Node(existingFile) : nullptr;
+    const FsNode* source = ProgramNode(existingFile);
     if (!source) return BoolResult("CopyFileA", args, ERROR_FILE_NOT_FOUND);
     if (source->directory) return BoolResult("CopyFileA", args, ERROR_ACCESS_DENIED);
-    const std::string target = FullPath(newFile ? newFile : "");
+    const std::string target = ProgramPath(newFile ? newFile : "");
     if (!DirectoryExists(Parent(target)))
         return BoolResult("CopyFileA", args, ERROR_PATH_NOT_FOUND);
     if (const FsNode* existing = Node(target)) {
@@ -128,14 +185,14 @@ bool FakeWindows::CopyFileA(const char* existingFile, const char* newFile, bool 
         if (existing->directory || (existing->attributes & FILE_ATTRIBUTE_READONLY))
             return BoolResult("CopyFileA", args, ERROR_ACCESS_DENIED);
     }
-    files_[Key(target)] = FsNode{target, false, source->attributes, source->content};
+    files_[Key(target)] = FsNode{target, false, source->attributes, source->content, {}};
     return BoolResult("CopyFileA", args, 0);
 }
 
 bool FakeWindows::DeleteFileA(const char* fileName) {
     const std::string args = S(fileName);
     if (auto code = Injected("DeleteFileA", args)) return BoolResult("DeleteFileA", args, *code);
-    const FsNode* node = fileName ? Node(fileName) : nullptr;
+    const FsNode* node = ProgramNode(fileName, false);
     if (!node) return BoolResult("DeleteFileA", args, ERROR_FILE_NOT_FOUND);
     if (node->directory || (node->attributes & FILE_ATTRIBUTE_READONLY))
         return BoolResult("DeleteFileA", args, ERROR_ACCESS_DENIED);
@@ -148,7 +205,7 @@ DWORD FakeWindows::GetFileAttributesA(const char* fileName) {
     DWORD result = INVALID_FILE_ATTRIBUTES;
     if (auto code = Injected("GetFileAttributesA", args)) {
         lastError_ = *code;
-    } else if (const FsNode* node = fileName ? Node(fileName) : nullptr) {
+    } else if (const FsNode* node = ProgramNode(fileName, false)) {
         result = node->attributes;
     } else {
         lastError_ = ERROR_FILE_NOT_FOUND;
@@ -163,7 +220,7 @@ bool FakeWindows::SetFileAttributesA(const char* fileName, DWORD attributes) {
     const std::string args = Args(S(fileName), Hex(attributes));
     if (auto code = Injected("SetFileAttributesA", args))
         return BoolResult("SetFileAttributesA", args, *code);
-    FsNode* node = fileName ? Node(fileName) : nullptr;
+    FsNode* node = fileName ? Node(ProgramPath(fileName, false)) : nullptr;
     if (!node) return BoolResult("SetFileAttributesA", args, ERROR_FILE_NOT_FOUND);
     node->attributes =
         (attributes & ~FILE_ATTRIBUTE_DIRECTORY) | (node->directory ? FILE_ATTRIBUTE_DIRECTORY : 0);
@@ -178,7 +235,7 @@ Handle FakeWindows::FindFirstFileA(const char* pattern, FindData* data) {
         return INVALID_HANDLE_VALUE;
     };
     if (auto code = Injected("FindFirstFileA", args)) return fail(*code);
-    const std::string full = FullPath(pattern ? pattern : "");
+    const std::string full = ProgramPath(pattern ? pattern : "");
     const std::string dir = Parent(full);
     const std::string mask = FileNameOf(full);
     if (!DirectoryExists(dir)) return fail(ERROR_PATH_NOT_FOUND);
@@ -223,11 +280,11 @@ bool FakeWindows::CreateDirectoryA(const char* pathName) {
     const std::string args = Args(S(pathName), "NULL");
     if (auto code = Injected("CreateDirectoryA", args))
         return BoolResult("CreateDirectoryA", args, *code);
-    const std::string full = FullPath(pathName ? pathName : "");
+    const std::string full = ProgramPath(pathName ? pathName : "");
     if (Node(full)) return BoolResult("CreateDirectoryA", args, ERROR_ALREADY_EXISTS);
     if (!DirectoryExists(Parent(full)))
         return BoolResult("CreateDirectoryA", args, ERROR_PATH_NOT_FOUND);
-    files_[Key(full)] = FsNode{full, true, FILE_ATTRIBUTE_DIRECTORY, {}};
+    files_[Key(full)] = FsNode{full, true, FILE_ATTRIBUTE_DIRECTORY, {}, {}};
     return BoolResult("CreateDirectoryA", args, 0);
 }
 
@@ -235,7 +292,8 @@ bool FakeWindows::RemoveDirectoryA(const char* pathName) {
     const std::string args = S(pathName);
     if (auto code = Injected("RemoveDirectoryA", args))
         return BoolResult("RemoveDirectoryA", args, *code);
-    const FsNode* node = pathName ? Node(pathName) : nullptr;
+    // A junction is removed itself, whatever the folder it leads to holds.
+    const FsNode* node = ProgramNode(pathName, false);
     if (!node) return BoolResult("RemoveDirectoryA", args, ERROR_FILE_NOT_FOUND);
     if (!node->directory) return BoolResult("RemoveDirectoryA", args, ERROR_DIRECTORY);
     if (node->attributes & FILE_ATTRIBUTE_READONLY)
@@ -246,22 +304,31 @@ bool FakeWindows::RemoveDirectoryA(const char* pathName) {
     return BoolResult("RemoveDirectoryA", args, 0);
 }
 
-UINT FakeWindows::GetWindowsDirectoryA(std::string& directory) {
-    directory = config_.windowsDirectory;
-    Log("GetWindowsDirectoryA", "", S(directory));
+UINT FakeWindows::DirectoryQuery(const std::string& call, const std::string& value,
+                                 std::string& directory) {
+    directory.clear();
+    if (auto code = Injected(call, "")) {
+        lastError_ = *code;
+        Log(call, "", "0, error " + Dec(*code));
+        return 0;
+    }
+    directory = value;
+    Log(call, "", S(directory));
     return static_cast<UINT>(directory.size());
+}
+
+UINT FakeWindows::GetWindowsDirectoryA(std::string& directory) {
+    return DirectoryQuery("GetWindowsDirectoryA", config_.windowsDirectory, directory);
 }
 
 UINT FakeWindows::GetSystemDirectoryA(std::string& directory) {
-    directory = config_.windowsDirectory + "\\system32";
-    Log("GetSystemDirectoryA", "", S(directory));
-    return static_cast<UINT>(directory.size());
+    return DirectoryQuery("GetSystemDirectoryA", config_.windowsDirectory + "\\system32",
+                          directory);
 }
 
 UINT FakeWindows::GetSystemWow64DirectoryA(std::string& directory) {
-    directory = config_.windowsDirectory + "\\SysWOW64";
-    Log("GetSystemWow64DirectoryA", "", S(directory));
-    return static_cast<UINT>(directory.size());
+    return DirectoryQuery("GetSystemWow64DirectoryA", config_.windowsDirectory + "\\SysWOW64",
+                          directory);
 }
 
 DWORD FakeWindows::GetFullPathNameA(const char* fileName, std::string& fullPath) {

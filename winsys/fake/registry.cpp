@@ -14,7 +14,9 @@ void FakeWindows::EnsureKey(const std::string& upperPath, const std::string& dis
     if (keys_.count(upperPath)) return;
     const auto pos = upperPath.rfind('\\');
     if (pos != std::string::npos) EnsureKey(upperPath.substr(0, pos), displayPath.substr(0, pos));
-    keys_[upperPath] = RegKey{displayPath, {}, std::nullopt};
+    RegKey key;
+    key.path = displayPath;
+    keys_[upperPath] = std::move(key);
 }
 
 void FakeWindows::CreateKey(const std::string& path) {
@@ -58,6 +60,11 @@ std::optional<Acl> FakeWindows::KeyDacl(const std::string& path) const {
     return key == keys_.end() ? std::nullopt : key->second.dacl;
 }
 
+void FakeWindows::SetKeyOwner(const std::string& path, const std::string& owner) {
+    CreateKey(path);
+    keys_[Key(path)].owner = owner;
+}
+
 bool FakeWindows::HasSubKeys(const std::string& upperPath) const {
     const auto it = keys_.upper_bound(upperPath);
     return it != keys_.end() && it->first.compare(0, upperPath.size() + 1, upperPath + "\\") == 0;
@@ -95,17 +102,20 @@ std::string FakeWindows::ResolveKeyPath(const std::string& base, const char* sub
 }
 
 DWORD FakeWindows::EffectiveAccess(const RegKey& key) const {
+    const auto member = [&](const std::string& trustee) {
+        return std::any_of(config_.callerGroups.begin(), config_.callerGroups.end(),
+                           [&](const std::string& group) { return IEquals(group, trustee); });
+    };
+    // The owner may always read and change the DACL, whatever it says; nobody else may
+    // unless the DACL grants it. Only keys without a DACL are open to all.
+    const DWORD ownerRights = member(key.owner) ? READ_CONTROL | WRITE_DAC : 0;
     if (!key.dacl) return 0xFFFFFFFF;
     DWORD allowed = 0, denied = 0;
     for (const Ace& ace : *key.dacl) {
-        const bool applies =
-            std::any_of(config_.callerGroups.begin(), config_.callerGroups.end(),
-                        [&](const std::string& group) { return IEquals(group, ace.trustee); });
-        if (!applies) continue;
+        if (!member(ace.trustee)) continue;
         (ace.deny ? denied : allowed) |= ace.mask;
     }
-    // The administrators own every key: they may always read and change its DACL.
-    return (allowed & ~denied) | READ_CONTROL | WRITE_DAC;
+    return (allowed & ~denied) | ownerRights;
 }
 
 DWORD FakeWindows::RegOpenKeyExA(HKEY key, const char* subKey, DWORD options, DWORD samDesired,
@@ -227,6 +237,28 @@ DWORD FakeWindows::RegConnectRegistryA(const char* machineName, HKEY key, HKEY* 
     keyHandles_[h] = KeyHandle{RootShort(key), 0xFFFFFFFF};
     *result = h;
     return CodeResult("RegConnectRegistryA", args, 0, "[" + HandleText(h) + "]");
+}
+
+DWORD FakeWindows::RegEnumKeyExA(HKEY key, DWORD index, std::string& name) {
+    const std::string args = Args(HandleText(key), Dec(index));
+    if (auto code = Injected("RegEnumKeyExA", args))
+        return CodeResult("RegEnumKeyExA", args, *code);
+    const auto h = keyHandles_.find(key);
+    if (h == keyHandles_.end()) return CodeResult("RegEnumKeyExA", args, ERROR_INVALID_HANDLE);
+    if (!keys_.count(h->second.path)) return CodeResult("RegEnumKeyExA", args, ERROR_KEY_DELETED);
+    if (!(h->second.access & KEY_ENUMERATE_SUB_KEYS))
+        return CodeResult("RegEnumKeyExA", args, ERROR_ACCESS_DENIED);
+    const std::string prefix = h->second.path + "\\";
+    DWORD seen = 0;
+    for (auto it = keys_.lower_bound(prefix);
+         it != keys_.end() && it->first.compare(0, prefix.size(), prefix) == 0; ++it) {
+        if (it->first.find('\\', prefix.size()) != std::string::npos) continue;
+        if (seen++ == index) {
+            name = FileNameOf(it->second.path);
+            return CodeResult("RegEnumKeyExA", args, 0, S(name));
+        }
+    }
+    return CodeResult("RegEnumKeyExA", args, ERROR_NO_MORE_ITEMS);
 }
 
 }  // namespace tessaly::winsys::fake

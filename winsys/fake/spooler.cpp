@@ -48,8 +48,14 @@ FakeWindows::FakePrinter* FakeWindows::PrinterByName(const std::string& name) {
 }
 
 void FakeWindows::AddPrinter(const PrinterInfo2& info) {
-    printers_.push_back({info, {}});
-    CreateKey(PrintKey("Printers\\" + info.printerName));
+    printers_.push_back({info, {}, 0});
+    // The spooler keeps each queue's settings in a key with subkeys of its own.
+    for (const char* sub : {"DsSpooler", "PrinterDriverData"})
+        CreateKey(PrintKey("Printers\\" + info.printerName + "\\" + sub));
+}
+
+void FakeWindows::AddPrintJobs(const std::string& printer, DWORD count) {
+    if (FakePrinter* p = PrinterByName(printer)) p->jobs += count;
 }
 
 void FakeWindows::SetPrinterDataDword(const std::string& printer, const std::string& value,
@@ -156,7 +162,7 @@ bool FakeWindows::OpenPrinterA(const char* printerName, Handle* printer,
                                                                  Hex(defaults->desiredAccess) + "}"
                                                            : std::string("NULL"));
     if (auto code = Injected("OpenPrinterA", args)) return BoolResult("OpenPrinterA", args, *code);
-    if (!spoolerRunning_) return BoolResult("OpenPrinterA", args, RPC_S_SERVER_UNAVAILABLE);
+    if (!SpoolerRunning()) return BoolResult("OpenPrinterA", args, RPC_S_SERVER_UNAVAILABLE);
     const DWORD access = defaults ? defaults->desiredAccess : kPrinterAccessUse;
     std::string name;
     if (printerName) {
@@ -187,7 +193,14 @@ bool FakeWindows::DeletePrinter(Handle printer) {
         return BoolResult("DeletePrinter", args, ERROR_INVALID_HANDLE);
     if (!(h->second.access & DELETE)) return BoolResult("DeletePrinter", args, ERROR_ACCESS_DENIED);
     const std::string name = h->second.printer;
-    if (!PrinterByName(name)) return BoolResult("DeletePrinter", args, ERROR_INVALID_PRINTER_NAME);
+    FakePrinter* queue = PrinterByName(name);
+    if (!queue) return BoolResult("DeletePrinter", args, ERROR_INVALID_PRINTER_NAME);
+    if (queue->jobs > 0) {
+        // A queue with jobs is only marked: it goes when its jobs are gone, or when the
+        // spooler starts again. Until then it is listed and still uses its driver.
+        queue->info.status |= PRINTER_STATUS_PENDING_DELETION;
+        return BoolResult("DeletePrinter", args, 0, "[" + name + ", pending deletion]");
+    }
     printers_.erase(
         std::remove_if(printers_.begin(), printers_.end(),
                        [&](const FakePrinter& p) { return IEquals(p.info.printerName, name); }),
@@ -201,7 +214,7 @@ bool FakeWindows::EnumPrintersA(DWORD flags, const char* name, DWORD level,
     const std::string args = Args(Hex(flags), S(name), Dec(level));
     if (auto code = Injected("EnumPrintersA", args))
         return BoolResult("EnumPrintersA", args, *code);
-    if (!spoolerRunning_) return BoolResult("EnumPrintersA", args, RPC_S_SERVER_UNAVAILABLE);
+    if (!SpoolerRunning()) return BoolResult("EnumPrintersA", args, RPC_S_SERVER_UNAVAILABLE);
     printers.clear();
     if (flags & PRINTER_ENUM_LOCAL)
         for (const auto& p : printers_) printers.push_back(p.info);
@@ -223,7 +236,7 @@ Handle FakeWindows::AddPrinterA(const char* serverName, DWORD level, const Print
         return kNullHandle;
     };
     if (auto code = Injected("AddPrinterA", args)) return fail(*code);
-    if (!spoolerRunning_) return fail(RPC_S_SERVER_UNAVAILABLE);
+    if (!SpoolerRunning()) return fail(RPC_S_SERVER_UNAVAILABLE);
     if (level != 2 || info.printerName.empty()) return fail(ERROR_INVALID_PRINTER_NAME);
     if (PrinterByName(info.printerName)) return fail(ERROR_PRINTER_ALREADY_EXISTS);
     if (std::none_of(ports_.begin(), ports_.end(),
@@ -267,7 +280,7 @@ bool FakeWindows::EnumPrinterDriversA(const char* serverName, const char* enviro
     const std::string args = Args(S(serverName), S(environment), Dec(level));
     if (auto code = Injected("EnumPrinterDriversA", args))
         return BoolResult("EnumPrinterDriversA", args, *code);
-    if (!spoolerRunning_) return BoolResult("EnumPrinterDriversA", args, RPC_S_SERVER_UNAVAILABLE);
+    if (!SpoolerRunning()) return BoolResult("EnumPrinterDriversA", args, RPC_S_SERVER_UNAVAILABLE);
     const std::string env = EnvironmentOf(environment);
     if (!ValidEnvironment(env))
         return BoolResult("EnumPrinterDriversA", args, ERROR_INVALID_ENVIRONMENT);
@@ -300,7 +313,7 @@ bool FakeWindows::AddPrinterDriverA(const char* serverName, DWORD level, const D
                  ", datatype " + S(info.defaultDataType) + "}");
     if (auto code = Injected("AddPrinterDriverA", args))
         return BoolResult("AddPrinterDriverA", args, *code);
-    if (!spoolerRunning_) return BoolResult("AddPrinterDriverA", args, RPC_S_SERVER_UNAVAILABLE);
+    if (!SpoolerRunning()) return BoolResult("AddPrinterDriverA", args, RPC_S_SERVER_UNAVAILABLE);
     if (level != 3 || info.version != 3)
         return BoolResult("AddPrinterDriverA", args, ERROR_INVALID_PARAMETER);
     const std::string env = EnvironmentOf(info.environment.c_str());
@@ -335,7 +348,7 @@ bool FakeWindows::DeletePrinterDriverExA(const char* serverName, const char* env
         Args(S(serverName), S(environment), S(driverName), Hex(deleteFlag), Dec(versionFlag));
     if (auto code = Injected("DeletePrinterDriverExA", args))
         return BoolResult("DeletePrinterDriverExA", args, *code);
-    if (!spoolerRunning_)
+    if (!SpoolerRunning())
         return BoolResult("DeletePrinterDriverExA", args, RPC_S_SERVER_UNAVAILABLE);
     const std::string env = EnvironmentOf(environment);
     if (!ValidEnvironment(env))
@@ -346,15 +359,30 @@ bool FakeWindows::DeletePrinterDriverExA(const char* serverName, const char* env
     if (std::any_of(printers_.begin(), printers_.end(),
                     [&](const FakePrinter& p) { return IEquals(p.info.driverName, name); }))
         return BoolResult("DeletePrinterDriverExA", args, ERROR_PRINTER_DRIVER_IN_USE);
-    if (deleteFlag & DPD_DELETE_ALL_FILES) {
-        std::vector<std::string> files{driver->driverPath, driver->dataFile, driver->configFile,
-                                       driver->helpFile};
-        std::string deps = driver->dependentFiles;
+    // Files another installed driver of the environment also uses (as the universal driver's
+    // files are): "all files" refuses to delete the driver, "unused files" keeps them.
+    const auto filesOf = [](const DriverInfo3& d) {
+        std::vector<std::string> files{d.driverPath, d.dataFile, d.configFile, d.helpFile};
+        std::string deps = d.dependentFiles;
         std::replace(deps.begin(), deps.end(), '\0', ' ');
         std::stringstream depStream(deps);
         for (std::string file; depStream >> file;) files.push_back(file);
-        for (const auto& file : files) files_.erase(Key(FullPath(DriverDir(env) + "\\3\\" + file)));
-    }
+        return files;
+    };
+    const auto shared = [&](const std::string& file) {
+        return std::any_of(drivers_.begin(), drivers_.end(), [&](const DriverInfo3& other) {
+            if (&other == driver || !IEquals(other.environment, env)) return false;
+            const auto theirs = filesOf(other);
+            return std::any_of(theirs.begin(), theirs.end(),
+                               [&](const std::string& f) { return IEquals(f, file); });
+        });
+    };
+    const std::vector<std::string> files = filesOf(*driver);
+    if ((deleteFlag & DPD_DELETE_ALL_FILES) && std::any_of(files.begin(), files.end(), shared))
+        return BoolResult("DeletePrinterDriverExA", args, ERROR_PRINTER_DRIVER_IN_USE);
+    if (deleteFlag & (DPD_DELETE_ALL_FILES | DPD_DELETE_UNUSED_FILES))
+        for (const auto& file : files)
+            if (!shared(file)) files_.erase(Key(FullPath(DriverDir(env) + "\\3\\" + file)));
     EraseKeyTree(DriverKey(env, name));
     ReloadSpoolerFromRegistry();
     return BoolResult("DeletePrinterDriverExA", args, 0);
@@ -365,7 +393,7 @@ bool FakeWindows::GetPrinterDriverDirectoryA(const char* serverName, const char*
     const std::string args = Args(S(serverName), S(environment), Dec(level));
     if (auto code = Injected("GetPrinterDriverDirectoryA", args))
         return BoolResult("GetPrinterDriverDirectoryA", args, *code);
-    if (!spoolerRunning_)
+    if (!SpoolerRunning())
         return BoolResult("GetPrinterDriverDirectoryA", args, RPC_S_SERVER_UNAVAILABLE);
     const std::string env = EnvironmentOf(environment);
     if (!ValidEnvironment(env))
@@ -380,7 +408,8 @@ bool FakeWindows::EnumPrintProcessorsA(const char* serverName, const char* envir
     const std::string args = Args(S(serverName), S(environment), Dec(level));
     if (auto code = Injected("EnumPrintProcessorsA", args))
         return BoolResult("EnumPrintProcessorsA", args, *code);
-    if (!spoolerRunning_) return BoolResult("EnumPrintProcessorsA", args, RPC_S_SERVER_UNAVAILABLE);
+    if (!SpoolerRunning())
+        return BoolResult("EnumPrintProcessorsA", args, RPC_S_SERVER_UNAVAILABLE);
     const std::string env = EnvironmentOf(environment);
     if (!ValidEnvironment(env))
         return BoolResult("EnumPrintProcessorsA", args, ERROR_INVALID_ENVIRONMENT);
@@ -400,7 +429,7 @@ bool FakeWindows::AddPrintProcessorA(const char* serverName, const char* environ
         Args(S(serverName), S(environment), S(pathName), S(printProcessorName));
     if (auto code = Injected("AddPrintProcessorA", args))
         return BoolResult("AddPrintProcessorA", args, *code);
-    if (!spoolerRunning_) return BoolResult("AddPrintProcessorA", args, RPC_S_SERVER_UNAVAILABLE);
+    if (!SpoolerRunning()) return BoolResult("AddPrintProcessorA", args, RPC_S_SERVER_UNAVAILABLE);
     const std::string env = EnvironmentOf(environment);
     if (!ValidEnvironment(env))
         return BoolResult("AddPrintProcessorA", args, ERROR_INVALID_ENVIRONMENT);
@@ -418,7 +447,7 @@ bool FakeWindows::DeletePrintProcessorA(const char* serverName, const char* envi
     const std::string args = Args(S(serverName), S(environment), S(printProcessorName));
     if (auto code = Injected("DeletePrintProcessorA", args))
         return BoolResult("DeletePrintProcessorA", args, *code);
-    if (!spoolerRunning_)
+    if (!SpoolerRunning())
         return BoolResult("DeletePrintProcessorA", args, RPC_S_SERVER_UNAVAILABLE);
     const std::string env = EnvironmentOf(environment);
     const std::string name = printProcessorName ? printProcessorName : "";
@@ -434,7 +463,7 @@ bool FakeWindows::GetPrintProcessorDirectoryA(const char* serverName, const char
     const std::string args = Args(S(serverName), S(environment), Dec(level));
     if (auto code = Injected("GetPrintProcessorDirectoryA", args))
         return BoolResult("GetPrintProcessorDirectoryA", args, *code);
-    if (!spoolerRunning_)
+    if (!SpoolerRunning())
         return BoolResult("GetPrintProcessorDirectoryA", args, RPC_S_SERVER_UNAVAILABLE);
     const std::string env = EnvironmentOf(environment);
     if (!ValidEnvironment(env))
@@ -448,7 +477,7 @@ bool FakeWindows::AddMonitorA(const char* serverName, DWORD level, const Monitor
         Args(S(serverName), Dec(level),
              "{" + S(info.name) + ", " + S(info.environment) + ", " + S(info.dllName) + "}");
     if (auto code = Injected("AddMonitorA", args)) return BoolResult("AddMonitorA", args, *code);
-    if (!spoolerRunning_) return BoolResult("AddMonitorA", args, RPC_S_SERVER_UNAVAILABLE);
+    if (!SpoolerRunning()) return BoolResult("AddMonitorA", args, RPC_S_SERVER_UNAVAILABLE);
     if (level != 2 || !ValidEnvironment(info.environment))
         return BoolResult("AddMonitorA", args, ERROR_INVALID_ENVIRONMENT);
     if (HasMonitor(info.name))
@@ -466,7 +495,7 @@ bool FakeWindows::DeleteMonitorA(const char* serverName, const char* environment
     const std::string args = Args(S(serverName), S(environment), S(monitorName));
     if (auto code = Injected("DeleteMonitorA", args))
         return BoolResult("DeleteMonitorA", args, *code);
-    if (!spoolerRunning_) return BoolResult("DeleteMonitorA", args, RPC_S_SERVER_UNAVAILABLE);
+    if (!SpoolerRunning()) return BoolResult("DeleteMonitorA", args, RPC_S_SERVER_UNAVAILABLE);
     const std::string name = monitorName ? monitorName : "";
     if (!HasMonitor(name)) return BoolResult("DeleteMonitorA", args, ERROR_UNKNOWN_PRINT_MONITOR);
     if (std::any_of(drivers_.begin(), drivers_.end(),

@@ -109,12 +109,14 @@ UINT FakeWindows::WinExec(const char* commandLine, UINT show) {
         Log("WinExec", args, Dec(*code));
         return *code < 32 ? *code : 2;
     }
+    // WinExec returns once the program has started; "net" then asks the service control
+    // manager. A start asked for while the spooler is still stopping is refused (net reports
+    // the service as already started), so the spooler stays stopped.
     const std::string command = commandLine ? Upper(commandLine) : "";
-    if (command == "NET STOP SPOOLER") {
-        spoolerRunning_ = false;
+    if (command == "NET STOP SPOOLER" && spoolerState_ == SERVICE_RUNNING) {
+        RequestSpoolerStop();
     } else if (command == "NET START SPOOLER") {
-        ReloadSpoolerFromRegistry();
-        spoolerRunning_ = true;
+        RequestSpoolerStart();
     }
     Log("WinExec", args, "33");
     return 33;
@@ -123,6 +125,7 @@ UINT FakeWindows::WinExec(const char* commandLine, UINT show) {
 void FakeWindows::Sleep(DWORD milliseconds) {
     totalSleepMs_ += milliseconds;
     Log("Sleep", Dec(milliseconds), "");
+    AdvanceSpooler();
 }
 
 void FakeWindows::ExitProcess(UINT exitCode) {

@@ -77,4 +77,13 @@ DWORD Win32Windows::RegConnectRegistryA(const char* machineName, HKEY key, HKEY*
     return static_cast<DWORD>(error);
 }
 
+DWORD Win32Windows::RegEnumKeyExA(HKEY key, DWORD index, std::string& name) {
+    char buffer[256] = {};  // a key name has at most 255 characters
+    ::DWORD length = sizeof buffer;
+    const ::LONG error =
+        ::RegEnumKeyExA(ToKey(key), index, buffer, &length, nullptr, nullptr, nullptr, nullptr);
+    name = error == ERROR_SUCCESS ? std::string(buffer, length) : std::string();
+    return static_cast<DWORD>(error);
+}
+
 }  // namespace tessaly::winsys

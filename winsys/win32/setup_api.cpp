@@ -25,8 +25,16 @@ bool Win32Windows::SetupCopyOEMInfA(const char* sourceInfFileName,
     const bool ok =
         ::SetupCopyOEMInfA(sourceInfFileName, oemSourceMediaLocation, oemSourceMediaType, copyStyle,
                            buffer.data(), destinationSize, &required, nullptr);
-    // The buffer is only meaningful after a copy that succeeded.
-    destinationName = ok ? std::string(buffer.data()) : std::string();
+    const ::DWORD error = ::GetLastError();
+    // The buffer is meaningful after a copy that succeeded, and after one that found the same
+    // INF already in the INF folder (it then names that copy); after other failures it may
+    // hold anything.
+    destinationName.clear();
+    if (ok || error == ERROR_FILE_EXISTS) {
+        buffer[destinationSize] = '\0';
+        destinationName = buffer.data();
+    }
+    ::SetLastError(error);
     return ok;
 }
 

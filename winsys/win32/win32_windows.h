@@ -65,6 +65,7 @@ class Win32Windows final : public WindowsServices {
     DWORD RegDeleteKeyExA(HKEY key, const char* subKey, DWORD samDesired, DWORD reserved) override;
     DWORD RegCloseKey(HKEY key) override;
     DWORD RegConnectRegistryA(const char* machineName, HKEY key, HKEY* result) override;
+    DWORD RegEnumKeyExA(HKEY key, DWORD index, std::string& name) override;
 
     DWORD GetSecurityInfo(Handle object, DWORD objectType, DWORD securityInfo, Handle* dacl,
                           Handle* securityDescriptor) override;
@@ -111,6 +112,14 @@ class Win32Windows final : public WindowsServices {
                                            DWORD bufferSize, DWORD* requiredSize) override;
     bool SetupDiRemoveDevice(Handle deviceInfoSet, SpDevinfoData* deviceInfoData) override;
     bool SetupDiDestroyDeviceInfoList(Handle deviceInfoSet) override;
+
+    Handle OpenSCManagerA(const char* machineName, const char* databaseName,
+                          DWORD desiredAccess) override;
+    Handle OpenServiceA(Handle manager, const char* serviceName, DWORD desiredAccess) override;
+    bool ControlService(Handle service, DWORD control, ServiceStatus* status) override;
+    bool StartServiceA(Handle service) override;
+    bool QueryServiceStatus(Handle service, ServiceStatus* status) override;
+    bool CloseServiceHandle(Handle object) override;
 
     bool GetComputerNameA(std::string& name, DWORD size) override;
     bool WriteProfileStringA(const char* section, const char* key, const char* value) override;
