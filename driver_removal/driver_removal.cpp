@@ -19,6 +19,10 @@ constexpr DWORD kHardwareIdBufferSize = 100;
 constexpr std::size_t kHardwareIdCompareChars = 21;
 constexpr DWORD kDriverVersion3 = 3;
 constexpr char kPrintKeyRoot[] = "SYSTEM\\CurrentControlSet\\Control\\Print\\";
+// The spooler service gets this long to stop, and again to start; its state is asked for this
+// often meanwhile.
+constexpr DWORD kServiceWaitMs = 30000;
+constexpr DWORD kServicePollMs = 250;
 
 std::string Cut(std::string text, std::size_t chars = kNameChars) {
     if (text.size() > chars) text.resize(chars);
@@ -48,11 +52,64 @@ void DeleteDriverForms(WindowsServices& sys, const std::string& formTag) {
     sys.ClosePrinter(server);
 }
 
-void RestartSpooler(WindowsServices& sys) {
-    sys.WinExec("net stop spooler", SW_HIDE);
-    sys.Sleep(2000);
-    sys.WinExec("net start spooler", SW_HIDE);
-    sys.Sleep(4000);
+// Deletes a key with every subkey under it (64-bit view). Returns the result of deleting the
+// key itself (ERROR_FILE_NOT_FOUND when there was none).
+DWORD DeleteKeyTree(WindowsServices& sys, const std::string& subKey) {
+    HKEY key = kNullHandle;
+    if (sys.RegOpenKeyExA(HKEY_LOCAL_MACHINE, subKey.c_str(), 0,
+                          KEY_ENUMERATE_SUB_KEYS | KEY_WOW64_64KEY, &key) == ERROR_SUCCESS) {
+        // The first subkey each time, since each one found is deleted; one that cannot be
+        // deleted ends the walk (the key's own deletion then fails and says why).
+        std::string child;
+        while (sys.RegEnumKeyExA(key, 0, child) == ERROR_SUCCESS)
+            if (DeleteKeyTree(sys, subKey + "\\" + child) != ERROR_SUCCESS) break;
+        sys.RegCloseKey(key);
+    }
+    return sys.RegDeleteKeyExA(HKEY_LOCAL_MACHINE, subKey.c_str(), KEY_WOW64_64KEY, 0);
+}
+
+bool Gone(DWORD error) {
+    return error == ERROR_SUCCESS || error == ERROR_FILE_NOT_FOUND;
+}
+
+// Waits until the service reaches `wanted`; false (with the reason in `error`) when it does
+// not within the bound or cannot be asked.
+bool WaitForServiceState(WindowsServices& sys, Handle service, DWORD wanted, DWORD& error) {
+    for (DWORD waited = 0;; waited += kServicePollMs) {
+        ServiceStatus status;
+        if (!sys.QueryServiceStatus(service, &status)) {
+            error = sys.GetLastError();
+            return false;
+        }
+        if (status.currentState == wanted) return true;
+        // Stopped while it was to start: it will not get there by waiting.
+        if (wanted == SERVICE_RUNNING && status.currentState == SERVICE_STOPPED) {
+            error = status.win32ExitCode != ERROR_SUCCESS ? status.win32ExitCode
+                                                          : ERROR_SERVICE_REQUEST_TIMEOUT;
+            return false;
+        }
+        if (waited >= kServiceWaitMs) {
+            error = ERROR_SERVICE_REQUEST_TIMEOUT;
+            return false;
+        }
+        sys.Sleep(kServicePollMs);
+    }
+}
+
+// Deletes the driver through the spooler: with all its files, and when another driver shares
+// one of them, with only the files nobody else uses, then without its files. Returns the
+// last failure's code, ERROR_SUCCESS once one of them succeeded.
+DWORD DeleteDriverThroughSpooler(WindowsServices& sys, const std::string& driverName) {
+    DWORD error = ERROR_SUCCESS;
+    for (const DWORD files : {DPD_DELETE_ALL_FILES, DPD_DELETE_UNUSED_FILES, DWORD{0}}) {
+        if (sys.DeletePrinterDriverExA(nullptr, kEnvironmentX64, driverName.c_str(), files,
+                                       kDriverVersion3))
+            return ERROR_SUCCESS;
+        error = sys.GetLastError();
+        // Nothing to delete: no other way will find the driver either.
+        if (error == ERROR_UNKNOWN_PRINTER_DRIVER) break;
+    }
+    return error;
 }
 
 // Deletes directory + "\" + name unless the directory could not be had: a path without its
@@ -69,7 +126,12 @@ void DeleteDriverFiles(WindowsServices& sys, const RemovalNames& names) {
     DeleteIn(sys, have, dir, names.monitorDll);
     have = sys.GetSystemWow64DirectoryA(dir) != 0;
     DeleteIn(sys, have, dir, names.monitorDll);
+    // A 32-bit program (which this is) has a 32-bit system folder only on 64-bit Windows,
+    // where the system folder's name leads it to that same folder; the 64-bit one is reached
+    // through the Windows folder's "Sysnative".
+    const bool wow64 = have;
     have = sys.GetWindowsDirectoryA(dir) != 0;
+    if (wow64) DeleteIn(sys, have, dir + "\\Sysnative", names.monitorDll);
     DeleteIn(sys, have, dir, names.monitorDll);
     have = sys.GetPrintProcessorDirectoryA(nullptr, kEnvironmentX64, 1, dir);
     DeleteIn(sys, have, dir, names.printProcessorDll);
@@ -94,11 +156,13 @@ void UninstallRecordedInf(WindowsServices& sys, const std::string& uninstallKey)
         const std::string value(reinterpret_cast<const char*>(buffer.data()),
                                 strnlen(reinterpret_cast<const char*>(buffer.data()), stored));
         std::string windows;
-        sys.GetWindowsDirectoryA(windows);
         // Only the length of Windows directory + "\inf\" is taken off; the text is not compared.
-        const std::size_t prefix = windows.size() + std::strlen("\\inf\\");
-        const std::string name = value.size() > prefix ? value.substr(prefix) : std::string{};
-        sys.SetupUninstallOEMInfA(name.c_str(), SUOI_FORCEDELETE, nullptr);
+        // Without that length the cut would land anywhere.
+        if (sys.GetWindowsDirectoryA(windows) != 0) {
+            const std::size_t prefix = windows.size() + std::strlen("\\inf\\");
+            const std::string name = value.size() > prefix ? value.substr(prefix) : std::string{};
+            sys.SetupUninstallOEMInfA(name.c_str(), SUOI_FORCEDELETE, nullptr);
+        }
     }
     sys.RegCloseKey(key);
 }
@@ -127,55 +191,117 @@ RemovalNames ComposeRemovalNames(std::string_view modelCode, char editionLetter)
     return n;
 }
 
-DWORD RemoveDriver(WindowsServices& sys, std::string_view modelCode, char editionLetter) {
+DWORD RemoveDriver(WindowsServices& sys, std::string_view modelCode, char editionLetter,
+                   RemovalReport& report) {
     const RemovalNames names = ComposeRemovalNames(modelCode, editionLetter);
     const std::string model(modelCode);
 
     DeleteDriverForms(sys, names.formTag);
 
-    if (!sys.DeletePrinterDriverExA(nullptr, kEnvironmentX64, names.driverName.c_str(),
-                                    DPD_DELETE_ALL_FILES, kDriverVersion3)) {
+    const DWORD driverError = DeleteDriverThroughSpooler(sys, names.driverName);
+    // When the spooler would not delete the driver, its keys are deleted instead, while the
+    // spooler is stopped: a running spooler keeps, and may write back, what it has loaded.
+    RestartSpooler(sys, report, [&](bool stopped) {
+        if (driverError == ERROR_SUCCESS) return;
+        if (!stopped) {
+            report.Add("the driver " + names.driverName + " could not be removed", driverError);
+            report.DriverRemains();
+            return;
+        }
         const std::string driverKey =
             Cut(std::string(kPrintKeyRoot) +
                 "Environments\\Windows x64\\Drivers\\Version-3\\Vantreel " + model);
-        sys.RegDeleteKeyExA(HKEY_LOCAL_MACHINE, driverKey.c_str(), KEY_WOW64_64KEY, 0);
+        const DWORD keyError = DeleteKeyTree(sys, driverKey);
         const std::string printerKey =
             Cut(std::string(kPrintKeyRoot) + "Printers\\Vantreel " + model);
-        sys.RegDeleteKeyExA(HKEY_LOCAL_MACHINE, printerKey.c_str(), KEY_WOW64_64KEY, 0);
-    }
-
-    RestartSpooler(sys);
+        DeleteKeyTree(sys, printerKey);
+        if (!Gone(keyError) ||
+            (keyError == ERROR_FILE_NOT_FOUND && driverError != ERROR_UNKNOWN_PRINTER_DRIVER)) {
+            report.Add("the driver " + names.driverName + " could not be removed",
+                       Gone(keyError) ? driverError : keyError);
+            report.DriverRemains();
+        }
+    });
 
     if (!sys.DeleteMonitorA(nullptr, kEnvironmentX64, names.monitorName.c_str())) {
+        const DWORD error = sys.GetLastError();
         const std::string key =
             Cut(std::string(kPrintKeyRoot) + "Monitors\\Vantreel Language Monitor " + model);
-        sys.RegDeleteKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), KEY_WOW64_64KEY, 0);
+        if (!Gone(sys.RegDeleteKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), KEY_WOW64_64KEY, 0)) &&
+            error != ERROR_UNKNOWN_PRINT_MONITOR)
+            report.Add("the language monitor " + names.monitorName + " could not be removed",
+                       error);
     }
 
     if (!sys.DeletePrintProcessorA(nullptr, kEnvironmentX64, names.printProcessorName.c_str())) {
+        const DWORD error = sys.GetLastError();
         const std::string key =
             Cut(std::string(kPrintKeyRoot) +
                 "Environments\\Windows x64\\Print Processors\\Vantreel PRINT PROCESSOR " + model);
-        sys.RegDeleteKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), KEY_WOW64_64KEY, 0);
+        if (!Gone(sys.RegDeleteKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), KEY_WOW64_64KEY, 0)) &&
+            error != ERROR_UNKNOWN_PRINTPROCESSOR)
+            report.Add("the print processor " + names.printProcessorName + " could not be removed",
+                       error);
     }
 
     DeleteDriverFiles(sys, names);
     UninstallRecordedInf(sys, names.uninstallKey);
-    return sys.RegDeleteKeyExA(HKEY_LOCAL_MACHINE, names.uninstallKey.c_str(), KEY_WOW64_64KEY, 0);
+    const DWORD result =
+        sys.RegDeleteKeyExA(HKEY_LOCAL_MACHINE, names.uninstallKey.c_str(), KEY_WOW64_64KEY, 0);
+    if (!Gone(result))
+        report.Add("the entry in the list of installed programs could not be deleted", result);
+    return result;
 }
 
-void GrantEveryoneAndDeleteEnumKeys(WindowsServices& sys) {
+void RestartSpooler(WindowsServices& sys, RemovalReport& report,
+                    const std::function<void(bool stopped)>& whileStopped) {
+    const Handle manager = sys.OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+    const Handle spooler =
+        manager == kNullHandle
+            ? kNullHandle
+            : sys.OpenServiceA(manager, "Spooler",
+                               SERVICE_STOP | SERVICE_START | SERVICE_QUERY_STATUS);
+    if (spooler == kNullHandle) {
+        report.Add("the print spooler could not be restarted", sys.GetLastError());
+        whileStopped(false);
+        if (manager != kNullHandle) sys.CloseServiceHandle(manager);
+        return;
+    }
+    ServiceStatus status;
+    DWORD error = ERROR_SUCCESS;
+    bool stopped = false;
+    if (sys.ControlService(spooler, SERVICE_CONTROL_STOP, &status) ||
+        sys.GetLastError() == ERROR_SERVICE_NOT_ACTIVE)
+        stopped = WaitForServiceState(sys, spooler, SERVICE_STOPPED, error);
+    else
+        error = sys.GetLastError();
+    if (!stopped) report.Add("the print spooler could not be stopped", error);
+    whileStopped(stopped);
+    bool running = false;
+    if (sys.StartServiceA(spooler) || sys.GetLastError() == ERROR_SERVICE_ALREADY_RUNNING)
+        running = WaitForServiceState(sys, spooler, SERVICE_RUNNING, error);
+    else
+        error = sys.GetLastError();
+    if (!running) report.Add("the print spooler did not start again", error);
+    sys.CloseServiceHandle(spooler);
+    sys.CloseServiceHandle(manager);
+}
+
+void GrantEveryoneAndDeleteEnumKeys(WindowsServices& sys, RemovalReport& report) {
     std::string computer;
     sys.GetComputerNameA(computer, 256);
     const std::string machine = "\\\\" + computer;
-    GrantEveryoneAndDeleteKey(sys, machine + "\\HKLM\\" + kUsbPrintEnumKey, kUsbPrintEnumKey);
-    GrantEveryoneAndDeleteKey(sys, machine + "\\HKLM\\" + kLptEnumKey, kLptEnumKey);
+    GrantEveryoneAndDeleteKey(sys, machine + "\\HKLM\\" + kUsbPrintEnumKey, kUsbPrintEnumKey,
+                              report);
+    GrantEveryoneAndDeleteKey(sys, machine + "\\HKLM\\" + kLptEnumKey, kLptEnumKey, report);
 }
 
-void RemoveDriverPackage(WindowsServices& sys, std::string_view modelCode, char editionLetter) {
-    RemoveDriver(sys, modelCode, editionLetter);
-    RemoveUsbDevices(sys, kUsbHardwareIdPrefix);
-    GrantEveryoneAndDeleteEnumKeys(sys);
+void RemoveDriverPackage(WindowsServices& sys, std::string_view modelCode, char editionLetter,
+                         RemovalReport& report) {
+    RemoveDriver(sys, modelCode, editionLetter, report);
+    if (!RemoveUsbDevices(sys, kUsbHardwareIdPrefix))
+        report.Add("a USB device entry of the printer could not be removed", sys.GetLastError());
+    GrantEveryoneAndDeleteEnumKeys(sys, report);
     sys.WriteProfileStringA(kProfileSection, kDeviceNotSelectedTimeout, "15");
     sys.WriteProfileStringA(kProfileSection, kTransmissionRetryTimeout, "90");
     UninstallOemInfFiles(sys);
@@ -192,14 +318,20 @@ std::string PerPrinterKey(const std::string& printerName) {
     return key;
 }
 
-void DeletePrinterQueue(WindowsServices& sys, const std::string& printerName) {
+void DeletePrinterQueue(WindowsServices& sys, const std::string& printerName,
+                        RemovalReport& report) {
     PrinterDefaults defaults{"raw", PRINTER_ALL_ACCESS};
     Handle printer = kNullHandle;
     if (sys.OpenPrinterA(printerName.c_str(), &printer, &defaults)) {
-        sys.DeletePrinter(printer);
+        if (!sys.DeletePrinter(printer))
+            report.Add("queue " + printerName + " could not be deleted", sys.GetLastError());
         sys.ClosePrinter(printer);
+    } else if (sys.GetLastError() != ERROR_INVALID_PRINTER_NAME) {
+        report.Add("queue " + printerName + " could not be deleted", sys.GetLastError());
     }
-    sys.RegDeleteKeyExA(HKEY_LOCAL_MACHINE, PerPrinterKey(printerName).c_str(), KEY_WOW64_64KEY, 0);
+    const DWORD keyError = DeleteKeyTree(sys, PerPrinterKey(printerName));
+    if (!Gone(keyError))
+        report.Add("the settings of queue " + printerName + " could not be deleted", keyError);
 }
 
 bool RemoveUsbDevices(WindowsServices& sys, std::string_view hardwareIdPrefix) {
@@ -249,6 +381,10 @@ void UninstallOemInfFiles(WindowsServices& sys) {
 
 void DeleteFolderTree(WindowsServices& sys, const std::string& path) {
     const DWORD attributes = sys.GetFileAttributesA(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        sys.RemoveDirectoryA(path.c_str());  // the folder is itself a link
+        return;
+    }
     if (attributes != INVALID_FILE_ATTRIBUTES)
         sys.SetFileAttributesA(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
 
@@ -263,7 +399,13 @@ void DeleteFolderTree(WindowsServices& sys, const std::string& path) {
         do {
             if (entry.fileName == "." || entry.fileName == "..") continue;
             const std::string full = folder + entry.fileName;
-            if (entry.fileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            if (entry.fileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+                // A junction or symbolic link: remove the link, never what it leads to.
+                if (entry.fileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                    sys.RemoveDirectoryA(full.c_str());
+                else
+                    sys.DeleteFileA(full.c_str());
+            } else if (entry.fileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
                 DeleteFolderTree(sys, full);
                 sys.RemoveDirectoryA(full.c_str());
             } else {
@@ -290,7 +432,7 @@ bool RestartWindows(WindowsServices& sys) {
     const DWORD error = sys.GetLastError();
     sys.CloseHandle(token);
     if (error != ERROR_SUCCESS) return false;
-    return sys.ExitWindowsEx(EWX_REBOOT | EWX_FORCE, 0);
+    return sys.ExitWindowsEx(EWX_REBOOT | EWX_FORCEIFHUNG, 0);
 }
 
 }  // namespace tessaly::removal

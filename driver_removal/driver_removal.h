@@ -10,9 +10,11 @@
 // which the installer and the uninstaller both carry.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 
+#include "removal_report.h"
 #include "winsys/windows_services.h"
 
 namespace tessaly::removal {
@@ -55,14 +57,19 @@ struct RemovalNames {
 RemovalNames ComposeRemovalNames(std::string_view modelCode, char editionLetter);
 
 // Removes forms, driver, monitor, print processor, files, the recorded INF copy and the
-// uninstall key. Returns the result of deleting the uninstall key.
-DWORD RemoveDriver(WindowsServices& sys, std::string_view modelCode, char editionLetter);
+// uninstall key, restarting the print spooler on the way. Returns the result of deleting the
+// uninstall key; what could not be done goes into the report.
+DWORD RemoveDriver(WindowsServices& sys, std::string_view modelCode, char editionLetter,
+                   RemovalReport& report);
 
 // RemoveDriver followed by devices, enumeration keys, profile values, INF copies and folder.
-void RemoveDriverPackage(WindowsServices& sys, std::string_view modelCode, char editionLetter);
+void RemoveDriverPackage(WindowsServices& sys, std::string_view modelCode, char editionLetter,
+                         RemovalReport& report);
 
-// Deletes a printer queue and its per-printer key.
-void DeletePrinterQueue(WindowsServices& sys, const std::string& printerName);
+// Deletes a printer queue and its per-printer key (with everything under it). A queue that is
+// already gone is no problem.
+void DeletePrinterQueue(WindowsServices& sys, const std::string& printerName,
+                        RemovalReport& report);
 
 // "SOFTWARE\VANTREEL_POS_PRINTER\" + the queue name with spaces replaced by "_".
 std::string PerPrinterKey(const std::string& printerName);
@@ -73,16 +80,26 @@ std::string PerPrinterKey(const std::string& printerName);
 bool RemoveUsbDevices(WindowsServices& sys, std::string_view hardwareIdPrefix);
 
 // Gives Everyone full control of the USBPRINT and LPTENUM enumeration keys of the model and
-// deletes them (through this machine's name, as a remote path).
-void GrantEveryoneAndDeleteEnumKeys(WindowsServices& sys);
+// deletes them (through this machine's name, as a remote path); a key that stays gets its
+// permissions back.
+void GrantEveryoneAndDeleteEnumKeys(WindowsServices& sys, RemovalReport& report);
 
 // Uninstalls every system oem*.inf that lists the driver in its section.
 void UninstallOemInfFiles(WindowsServices& sys);
 
-// Deletes a folder with everything in it, read-only entries included. Errors are ignored.
+// Deletes a folder with everything in it, read-only entries included. A junction or symbolic
+// link inside it (or the folder itself being one) is removed as a link: what it leads to is
+// left alone. Errors are ignored.
 void DeleteFolderTree(WindowsServices& sys, const std::string& path);
 
-// Enables the shutdown privilege and forces a restart; false when that cannot be done.
+// Stops the print spooler through the service control manager, runs `whileStopped` (told
+// whether the spooler did stop) and starts it again, waiting a bounded time for each state.
+// What fails goes into the report.
+void RestartSpooler(WindowsServices& sys, RemovalReport& report,
+                    const std::function<void(bool stopped)>& whileStopped);
+
+// Enables the shutdown privilege and restarts Windows, ending only programs that do not
+// answer (the others may ask their users to save); false when that cannot be done.
 bool RestartWindows(WindowsServices& sys);
 
 }  // namespace tessaly::removal

@@ -131,23 +131,29 @@ OpenedKey OpenKeyPath(WindowsServices& sys, std::string_view keyPath) {
     return {ERROR_SUCCESS, key};
 }
 
-DWORD MergeKeyAce(WindowsServices& sys, HKEY key, const ExplicitAccess& entry) {
-    Handle oldDacl = kNullHandle;
-    Handle securityDescriptor = kNullHandle;
-    DWORD error = sys.GetSecurityInfo(key, SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION, &oldDacl,
-                                      &securityDescriptor);
+DWORD MergeKeyAce(WindowsServices& sys, HKEY key, const ExplicitAccess& entry, SavedDacl* before) {
+    SavedDacl old;
+    DWORD error = sys.GetSecurityInfo(key, SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION, &old.dacl,
+                                      &old.descriptor);
     if (error != ERROR_SUCCESS) return error;
     Handle newDacl = kNullHandle;
-    error = sys.SetEntriesInAclA(1, &entry, oldDacl, &newDacl);
+    error = sys.SetEntriesInAclA(1, &entry, old.dacl, &newDacl);
     if (error == ERROR_SUCCESS)
         error = sys.SetSecurityInfo(key, SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION, newDacl);
     if (newDacl != kNullHandle) sys.LocalFree(newDacl);
-    if (securityDescriptor != kNullHandle) sys.LocalFree(securityDescriptor);
+    if (before && error == ERROR_SUCCESS)
+        *before = old;
+    else if (old.descriptor != kNullHandle)
+        sys.LocalFree(old.descriptor);
     return error;
 }
 
-DWORD ApplyKeyPermission(WindowsServices& sys, std::string_view keyPath,
-                         std::string_view permission) {
+namespace {
+
+// ApplyKeyPermission, leaving the key open for the caller (who closes it), and with `before`
+// the DACL the key had.
+DWORD ChangeKeyPermission(WindowsServices& sys, std::string_view keyPath,
+                          std::string_view permission, OpenedKey& opened, SavedDacl* before) {
     Fields fields(permission);
     const std::optional<std::string> change = fields.Next(':');
     DWORD mode = NOT_USED_ACCESS;
@@ -177,20 +183,43 @@ DWORD ApplyKeyPermission(WindowsServices& sys, std::string_view keyPath,
         if (!rights) return ERROR_INVALID_PARAMETER;
         mask = ParseKeyRights(*rights).mask;  // an unknown pair only loses its own bits
     }
-    const OpenedKey opened = OpenKeyPath(sys, keyPath);
+    opened = OpenKeyPath(sys, keyPath);
     if (opened.error != ERROR_SUCCESS) return opened.error;
     ExplicitAccess entry;
     sys.BuildExplicitAccessWithNameA(&entry, trustee->c_str(), mask, mode,
                                      SUB_CONTAINERS_ONLY_INHERIT);
-    const DWORD result = MergeKeyAce(sys, opened.key, entry);
-    sys.RegCloseKey(opened.key);
+    return MergeKeyAce(sys, opened.key, entry, before);
+}
+
+}  // namespace
+
+DWORD ApplyKeyPermission(WindowsServices& sys, std::string_view keyPath,
+                         std::string_view permission) {
+    OpenedKey opened;
+    const DWORD result = ChangeKeyPermission(sys, keyPath, permission, opened, nullptr);
+    if (opened.key != kNullHandle) sys.RegCloseKey(opened.key);
     return result;
 }
 
 void GrantEveryoneAndDeleteKey(WindowsServices& sys, const std::string& keyPath,
-                               const std::string& subKey) {
-    ApplyKeyPermission(sys, keyPath, kGrantEveryoneFullControl);
-    sys.RegDeleteKeyExA(HKEY_LOCAL_MACHINE, subKey.c_str(), KEY_WOW64_64KEY, 0);
+                               const std::string& subKey, RemovalReport& report) {
+    OpenedKey opened;
+    SavedDacl before;
+    const bool granted = ChangeKeyPermission(sys, keyPath, kGrantEveryoneFullControl, opened,
+                                             &before) == ERROR_SUCCESS;
+    const DWORD deleted =
+        sys.RegDeleteKeyExA(HKEY_LOCAL_MACHINE, subKey.c_str(), KEY_WOW64_64KEY, 0);
+    if (granted && deleted != ERROR_SUCCESS) {
+        // The key stays (a device key has subkeys): it must not stay open to everyone.
+        const DWORD restored = sys.SetSecurityInfo(opened.key, SE_REGISTRY_KEY,
+                                                   DACL_SECURITY_INFORMATION, before.dacl);
+        if (restored != ERROR_SUCCESS)
+            report.Add("the permissions of registry key HKEY_LOCAL_MACHINE\\" + subKey +
+                           " could not be put back, so everyone may change it",
+                       restored);
+    }
+    if (before.descriptor != kNullHandle) sys.LocalFree(before.descriptor);
+    if (opened.key != kNullHandle) sys.RegCloseKey(opened.key);
 }
 
 }  // namespace tessaly::removal

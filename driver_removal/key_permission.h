@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 
+#include "removal_report.h"
 #include "winsys/windows_services.h"
 
 namespace tessaly::removal {
@@ -47,15 +48,26 @@ KeyRights ParseKeyRights(std::string_view text);
 // Opens the key named by the path; the caller closes the handle with RegCloseKey.
 OpenedKey OpenKeyPath(WindowsServices& sys, std::string_view keyPath);
 
-// Merges one entry into the key's DACL and writes the result back.
-DWORD MergeKeyAce(WindowsServices& sys, HKEY key, const winsys::ExplicitAccess& entry);
+// A key's DACL as it was before a change, inside its security descriptor; kept so that it can
+// be written back, then released with LocalFree(descriptor).
+struct SavedDacl {
+    winsys::Handle dacl = winsys::kNullHandle;
+    winsys::Handle descriptor = winsys::kNullHandle;
+};
+
+// Merges one entry into the key's DACL and writes the result back. With `before`, the DACL as
+// it was is handed to the caller instead of being released.
+DWORD MergeKeyAce(WindowsServices& sys, HKEY key, const winsys::ExplicitAccess& entry,
+                  SavedDacl* before = nullptr);
 
 DWORD ApplyKeyPermission(WindowsServices& sys, std::string_view keyPath,
                          std::string_view permission);
 
 // Gives Everyone full control of the key at keyPath, then deletes subKey of HKEY_LOCAL_MACHINE
-// (64-bit view). Both results are ignored: a missing key or refused change ends silently.
+// (64-bit view). A missing key or a refused change ends silently. A key that is still there
+// afterwards (it has subkeys, or the deletion was refused) gets its former DACL back, so it is
+// never left open to everyone; when that fails, the report says so.
 void GrantEveryoneAndDeleteKey(WindowsServices& sys, const std::string& keyPath,
-                               const std::string& subKey);
+                               const std::string& subKey, RemovalReport& report);
 
 }  // namespace tessaly::removal

@@ -20,6 +20,9 @@ constexpr char kRestartQuestion[] =
     "\n\n[Yes] I want to restart my computer now.\n[No] I will restart my computer later.";
 constexpr char kPowerCycleMessage[] =
     "Installation is completed.\nPlease turn-off printer and turn-on printer.";
+constexpr char kPermissionAdvice[] =
+    "\n\nOpen that key in the Registry Editor (regedit) and remove Everyone from its "
+    "permissions.";
 // The driver's dependent files: one fixed list, each name ended by a zero, the list by one more.
 constexpr char kDependentFiles[] =
     "UNIRES.DLL\0STDNAMES.GPD\0R3E.DLL\0UIR3.DLL\0UNIR3.DLL\0UIR3.INI\0";
@@ -83,18 +86,33 @@ void DriverModel::PreInstallCleanUp() {
     if (sys_.GetPrinterDriverDirectoryA(nullptr, nullptr, 1, directory))
         removal::DeleteFolderTree(sys_, directory + "\\" + removal::kDriverFolderName);
     removal::RemoveUsbDevices(sys_, removal::kUsbHardwareIdPrefix);
-    removal::GrantEveryoneAndDeleteEnumKeys(sys_);
+    removal::RemovalReport report;
+    removal::GrantEveryoneAndDeleteEnumKeys(sys_, report);
+    if (!report.Empty()) {
+        const std::string text = report.Text(sys_, false) + kPermissionAdvice;
+        sys_.MessageBoxA(kNullHandle, text.c_str(), kCaption, MB_OK | MB_ICONEXCLAMATION);
+    }
+}
+
+bool DriverModel::Folder(const char* call, bool found, const std::string& folder) {
+    // A folder that cannot be had would leave "\" + name: a path at the root of the drive.
+    if (found && !folder.empty()) return true;
+    Report(call, sys_.GetLastError());
+    return false;
 }
 
 bool DriverModel::InstallComponents(std::string& driverDirectory) {
     std::string windows;
-    sys_.GetWindowsDirectoryA(windows);
-    sys_.CopyFileA(("driver\\" + monitorDll).c_str(), (windows + "\\" + monitorDll).c_str(), false);
+    if (Folder("GetWindowsDirectory", sys_.GetWindowsDirectoryA(windows) != 0, windows))
+        sys_.CopyFileA(("driver\\" + monitorDll).c_str(), (windows + "\\" + monitorDll).c_str(),
+                       false);
     if (hasPrintProcessor) {
         std::string processors;
-        sys_.GetPrintProcessorDirectoryA(nullptr, kEnvironmentX64, 1, processors);
-        sys_.CopyFileA(("driver\\" + printProcessorDll).c_str(),
-                       (processors + "\\" + printProcessorDll).c_str(), false);
+        if (Folder("GetPrintProcessorDirectory",
+                   sys_.GetPrintProcessorDirectoryA(nullptr, kEnvironmentX64, 1, processors),
+                   processors))
+            sys_.CopyFileA(("driver\\" + printProcessorDll).c_str(),
+                           (processors + "\\" + printProcessorDll).c_str(), false);
     }
 
     Step("Install language monitor...\r\n");
@@ -110,7 +128,9 @@ bool DriverModel::InstallComponents(std::string& driverDirectory) {
 
     Step("Copy files...\r\n");
     const bool haveDriverDirectory =
-        sys_.GetPrinterDriverDirectoryA(nullptr, kEnvironmentX64, 1, driverDirectory);
+        Folder("GetPrinterDriverDirectory",
+               sys_.GetPrinterDriverDirectoryA(nullptr, kEnvironmentX64, 1, driverDirectory),
+               driverDirectory);
     if (haveDriverDirectory)
         for (const std::string& file :
              {std::string("UNIDRV.DLL"), std::string("UNIDRVUI.DLL"), std::string("UNIDRV.HLP"),
@@ -160,13 +180,16 @@ bool DriverModel::AddQueue(int portCode, const std::string& queueName) {
 }
 
 void DriverModel::CopyInf() {
-    // The INF copy refuses a relative source path, so the path is made full first; the
-    // destination name is only taken from a copy that succeeded.
+    // The INF copy refuses a relative source path, so the path is made full first. The
+    // destination name is taken from a copy that succeeded, and from one that found the same
+    // INF already in the INF folder: that one fails with ERROR_FILE_EXISTS and names the
+    // copy that is there, which the removal must find.
     std::string source;
     if (sys_.GetFullPathNameA(kInfSource, source) != 0) {
         std::string destination;
         if (sys_.SetupCopyOEMInfA(source.c_str(), nullptr, SPOST_PATH, SP_COPY_NOOVERWRITE,
-                                  destination, kInfDestinationSize))
+                                  destination, kInfDestinationSize) ||
+            sys_.GetLastError() == ERROR_FILE_EXISTS)
             infFile = destination;
     }
     sys_.WriteProfileStringA(removal::kProfileSection, removal::kDeviceNotSelectedTimeout, "3");
@@ -194,9 +217,13 @@ void DriverModel::RegisterInstallation(int portCode) {
         sys_.RegCloseKey(key);
     }
     std::string windows;
-    sys_.GetWindowsDirectoryA(windows);
+    // Both the uninstall command and the tools folder are in the Windows folder: without it
+    // the entry would name nothing and the folder would be made at the drive's root.
+    const bool haveWindows =
+        Folder("GetWindowsDirectory", sys_.GetWindowsDirectoryA(windows) != 0, windows);
     DWORD disposition = 0;
-    if (sys_.RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyName.c_str(), REG_OPTION_NON_VOLATILE,
+    if (haveWindows &&
+        sys_.RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyName.c_str(), REG_OPTION_NON_VOLATILE,
                              KEY_WRITE | KEY_WOW64_64KEY, &key, &disposition) == ERROR_SUCCESS) {
         SetString(sys_, key, "DisplayName", kDisplayName);
         SetString(sys_, key, "Vantreel R-3", "");
@@ -206,8 +233,10 @@ void DriverModel::RegisterInstallation(int portCode) {
     }
 
     const std::string tools = windows + "\\R-3";
-    sys_.CreateDirectoryA(tools.c_str());
-    for (const char* tool : kTools) sys_.CopyFileA(tool, (tools + "\\" + tool).c_str(), false);
+    if (haveWindows) {
+        sys_.CreateDirectoryA(tools.c_str());
+        for (const char* tool : kTools) sys_.CopyFileA(tool, (tools + "\\" + tool).c_str(), false);
+    }
 
     status_.SetStatus("Completed!");
     status_.SetPos(100);

@@ -54,6 +54,8 @@ class DriverModel {
   private:
     void Step(const std::string& text);
     void Report(std::string_view call, DWORD code);
+    // True when a folder lookup gave a folder; otherwise reports the call's failure.
+    bool Folder(const char* call, bool found, const std::string& folder);
     std::string ChooseQueueName(bool driverInstalled);
     void PreInstallCleanUp();
     // Returns whether the driver directory was had (it is filled in then).

@@ -121,9 +121,10 @@ void RemoveDifferentVersion(WindowsServices& sys, StatusDisplay& status, Handle 
         sys.ExitProcess(0);
         return;
     }
+    removal::RemovalReport report;
     for (const PrinterInfo2& printer : printers)
         if (printer.driverName == kDriverName)
-            removal::DeletePrinterQueue(sys, printer.printerName);
+            removal::DeletePrinterQueue(sys, printer.printerName, report);
 
     status.SetStatus("Preparing to remove...");
     status.StepIt();
@@ -133,15 +134,26 @@ void RemoveDifferentVersion(WindowsServices& sys, StatusDisplay& status, Handle 
     status.StepIt();
     status.Refresh();
     sys.Sleep(1000);
-    removal::RemoveDriverPackage(sys, "R-3", 'E');
-    status.SetStatus("Uninstall completed!");
+    removal::RemoveDriverPackage(sys, "R-3", 'E', report);
+    status.SetStatus(report.Empty() ? "Uninstall completed!" : "Uninstall incomplete!");
     status.SetPos(100);
     status.Refresh();
     sys.Sleep(1000);
-    Inform(sys, dialog,
-           "Installer  has successfully removed different version.\n"
-           "Now it's going to restart your computer to take effect. Please wait."
-           "\n\nAfter restarting, you may reinstall our driver again.");
+    if (report.Empty()) {
+        Inform(sys, dialog,
+               "Installer  has successfully removed different version.\n"
+               "Now it's going to restart your computer to take effect. Please wait."
+               "\n\nAfter restarting, you may reinstall our driver again.");
+    } else {
+        // A restart still helps (the spooler lets go of what it holds), and the next run of
+        // the installer finds and removes what is left.
+        const std::string text =
+            "Installer could not remove the different version completely.\n\n" +
+            report.Text(sys, true) +
+            "\n\nNow it's going to restart your computer. Please wait."
+            "\n\nAfter restarting, run the installer again.";
+        sys.MessageBoxA(dialog, text.c_str(), kCaption, MB_OK | MB_ICONEXCLAMATION);
+    }
     removal::RestartWindows(sys);
     sys.ExitProcess(0);
 }

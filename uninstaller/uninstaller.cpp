@@ -16,6 +16,7 @@ constexpr char kUninstallKey[] =
 constexpr char kRestartQuestion[] =
     "Restart the computer can take effect.\nPlease restart the computer."
     "\n\n[Yes] I want to restart my computer now.\n[No] I will restart my computer later.";
+constexpr char kTryAgain[] = "\n\nRestart the computer, then run the uninstaller again.";
 
 }  // namespace
 
@@ -78,34 +79,47 @@ void Uninstaller::RunUninstall() {
     view_.EnableUninstall(false);
     view_.ReadControls();
 
+    removal::RemovalReport report;
     if (printersFound_ > 0) {
         view_.SetStatus("Delete printers...");
         view_.StepIt();
         view_.Refresh();
         sys_.Sleep(1000);
-        for (const std::string& name : names_) removal::DeletePrinterQueue(sys_, name);
+        for (const std::string& name : names_) removal::DeletePrinterQueue(sys_, name, report);
     }
+    // What could not be done is said, and the run is not called complete.
+    const auto tellProblems = [&] {
+        if (report.Empty()) return;
+        const std::string text = report.Text(sys_, removeDriver) + kTryAgain;
+        sys_.MessageBoxA(view_.Window(), text.c_str(), kCaption, MB_OK | MB_ICONEXCLAMATION);
+    };
+    const char* const outcome = "Uninstall completed!";
+    const char* const partial = "Uninstall incomplete!";
 
     if (removeDriver) {
         view_.SetStatus("Delete printer driver...");
         view_.StepIt();
         view_.Refresh();
         sys_.Sleep(1000);
-        removal::RemoveDriverPackage(sys_, "R-3", 'E');
+        removal::RemoveDriverPackage(sys_, "R-3", 'E', report);
         view_.ShowArrowCursor();
+        tellProblems();
         if (sys_.MessageBoxA(view_.Window(), kRestartQuestion, kCaption,
                              MB_YESNO | MB_ICONQUESTION) == IDYES) {
-            view_.SetStatus("Uninstall completed!");
+            view_.SetStatus(report.Empty() ? outcome : partial);
             view_.Refresh();
             sys_.Sleep(1000);
             removal::RestartWindows(sys_);
             sys_.ExitProcess(0);
             return;
         }
+    } else {
+        view_.ShowArrowCursor();
+        tellProblems();
     }
 
     view_.ShowArrowCursor();
-    view_.SetStatus("Uninstall completed!");
+    view_.SetStatus(report.Empty() ? outcome : partial);
     view_.SetPos(100);
     names_.clear();
     view_.Refresh();

@@ -140,27 +140,70 @@ TEST_F(ApplyKeyPermissionTest, RegistryAndSecurityErrorsAreReturnedWithNothingLe
     ExpectNoLeaks(win);
 }
 
+constexpr char kUsbPrintRemote[] =
+    "\\\\DESK-01\\HKLM\\SYSTEM\\CurrentControlSet\\Enum\\USBPRINT\\Vantreel_R-3";
+constexpr char kUsbPrintSubKey[] = "SYSTEM\\CurrentControlSet\\Enum\\USBPRINT\\Vantreel_R-3";
+
 TEST(GrantEveryoneAndDeleteKey, OpensUpAProtectedKeyAndDeletesIt) {
     FakeWindows win;
     testing::AddProtectedEnumKey(win, testing::kUsbPrintKey);
     // Without the grant the key cannot be deleted.
-    ASSERT_EQ(win.RegDeleteKeyExA(winsys::HKEY_LOCAL_MACHINE,
-                                  "SYSTEM\\CurrentControlSet\\Enum\\USBPRINT\\Vantreel_R-3",
+    ASSERT_EQ(win.RegDeleteKeyExA(winsys::HKEY_LOCAL_MACHINE, kUsbPrintSubKey,
                                   winsys::KEY_WOW64_64KEY, 0),
               5u);
-    GrantEveryoneAndDeleteKey(
-        win, "\\\\DESK-01\\HKLM\\SYSTEM\\CurrentControlSet\\Enum\\USBPRINT\\Vantreel_R-3",
-        "SYSTEM\\CurrentControlSet\\Enum\\USBPRINT\\Vantreel_R-3");
+    RemovalReport report;
+    GrantEveryoneAndDeleteKey(win, kUsbPrintRemote, kUsbPrintSubKey, report);
     EXPECT_FALSE(win.KeyExists(testing::kUsbPrintKey));
+    EXPECT_TRUE(report.Empty());
+    ExpectNoLeaks(win);
+}
+
+TEST(GrantEveryoneAndDeleteKey, AKeyThatStaysGetsItsPermissionsBack) {
+    FakeWindows win;
+    testing::AddProtectedEnumKey(win, testing::kUsbPrintKey);
+    testing::AddProtectedEnumKey(win, testing::kUsbPrintInstance);
+    RemovalReport report;
+    GrantEveryoneAndDeleteKey(win, kUsbPrintRemote, kUsbPrintSubKey, report);
+    // The device instance under it keeps the key; nobody gained a right on either.
+    ASSERT_TRUE(win.KeyExists(testing::kUsbPrintKey));
+    EXPECT_EQ(win.KeyDacl(testing::kUsbPrintKey), testing::kEnumKeyDacl);
+    const Acl instance = win.KeyDacl(testing::kUsbPrintInstance).value_or(Acl{});
+    for (const auto& ace : instance) EXPECT_FALSE(ace.trustee == "Everyone" && ace.mask == 0xF003F);
+    EXPECT_TRUE(report.Empty());
+    ExpectNoLeaks(win);
+
+    // Should the old permissions not go back, the report says so.
+    win.FailCall("SetSecurityInfo", winsys::ERROR_ACCESS_DENIED, {}, 1, 1);
+    GrantEveryoneAndDeleteKey(win, kUsbPrintRemote, kUsbPrintSubKey, report);
+    EXPECT_EQ(report.Text(win, false),
+              "The permissions of registry key "
+              "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\USBPRINT\\Vantreel_R-3 could "
+              "not be put back, so everyone may change it: Access is denied.");
+    ExpectNoLeaks(win);
+}
+
+TEST(GrantEveryoneAndDeleteKey, AKeyTheAdministratorsDoNotOwnIsLeftAsItWas) {
+    FakeWindows win;
+    testing::AddProtectedEnumKey(win, testing::kUsbPrintKey);
+    win.SetKeyOwner(testing::kUsbPrintKey, "SYSTEM");
+    RemovalReport report;
+    GrantEveryoneAndDeleteKey(win, kUsbPrintRemote, kUsbPrintSubKey, report);
+    EXPECT_TRUE(win.journal().Contains(
+        "\"SYSTEM\\CurrentControlSet\\Enum\\USBPRINT\\Vantreel_R-3\", 0, 0x60000) -> 5"));
+    EXPECT_TRUE(win.KeyExists(testing::kUsbPrintKey));
+    EXPECT_EQ(win.KeyDacl(testing::kUsbPrintKey), testing::kEnumKeyDacl);
+    EXPECT_TRUE(report.Empty());
     ExpectNoLeaks(win);
 }
 
 TEST(GrantEveryoneAndDeleteKey, MissingKeyEndsSilently) {
     FakeWindows win;
-    GrantEveryoneAndDeleteKey(win, "\\\\DESK-01\\HKLM\\SYSTEM\\Nothing", "SYSTEM\\Nothing");
+    RemovalReport report;
+    GrantEveryoneAndDeleteKey(win, "\\\\DESK-01\\HKLM\\SYSTEM\\Nothing", "SYSTEM\\Nothing", report);
     EXPECT_EQ(win.journal().Matching("RegDeleteKeyExA").at(0),
               "RegDeleteKeyExA(HKEY_LOCAL_MACHINE, \"SYSTEM\\Nothing\", 0x100, 0) -> 2");
     EXPECT_TRUE(win.Messages().empty());
+    EXPECT_TRUE(report.Empty());
     ExpectNoLeaks(win);
 }
 

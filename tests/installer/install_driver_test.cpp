@@ -195,19 +195,65 @@ TEST_F(InstallDriverTest, DriverEnumerationFailureEndsTheProcessAtOnce) {
     EXPECT_EQ(status.Steps(), 1);
 }
 
-TEST_F(InstallDriverTest, FailedInfCopyLeavesTheRecordedNameEmpty) {
+TEST_F(InstallDriverTest, AnInfAlreadyInTheInfFolderIsRecordedByItsName) {
     win.AddInf("oem4.inf", testing::kDriverInf);  // the same INF is already in the store
     EXPECT_TRUE(model.InstallDriver(kPortCom1));
     EXPECT_TRUE(win.journal().Contains(
         "SetupCopyOEMInfA(\"C:\\Setup\\Driver\\R3.INF\", NULL, 1, 0x8, 260) -> FALSE, error 80"));
-    EXPECT_EQ(model.infFile, "");
-    EXPECT_EQ(win.StringValue(testing::kUninstallKey64, "InfFile"), "");
+    EXPECT_EQ(model.infFile, "C:\\Windows\\INF\\oem4.inf");
+    EXPECT_EQ(win.StringValue(testing::kUninstallKey64, "InfFile"), model.infFile);
+}
+
+TEST_F(InstallDriverTest, AFolderThatCannotBeFoundStopsItsStepWithAMessage) {
+    win.FailCall("GetWindowsDirectoryA", winsys::ERROR_NOT_ENOUGH_MEMORY);
+    win.FailCall("GetPrintProcessorDirectoryA", winsys::RPC_S_SERVER_UNAVAILABLE, {}, 1);
+    EXPECT_TRUE(model.InstallDriver(kPortUsb));
+    // Nothing lands at the root of the drive.
+    EXPECT_EQ(win.ListDirectory("C:\\"), (std::vector<std::string>{"Setup", "Windows"}));
+    std::vector<std::string> texts;
+    for (const auto& m : win.Messages()) texts.push_back(m.text.substr(0, m.text.find('\n')));
+    // The monitor and the print processor, not copied, then cannot be added either.
+    EXPECT_EQ(texts, (std::vector<std::string>{
+                         "GetWindowsDirectory Error Code: 8",
+                         "GetPrintProcessorDirectory Error Code: 1722",
+                         "AddMonitor Error Code: 126", "AddProcess Error Code: 2",
+                         "GetWindowsDirectory Error Code: 8", "Installation is completed."}));
+    // Without the tools folder there is nothing for an uninstall entry to name.
+    EXPECT_FALSE(win.KeyExists(testing::kUninstallKey64));
+    EXPECT_TRUE(win.HasDriver("Windows x64", "Vantreel R-3"));
+}
+
+TEST_F(InstallDriverTest, AnEnumerationKeyThatStaysKeepsItsPermissions) {
+    testing::AddProtectedEnumKey(win, testing::kUsbPrintKey);
+    testing::AddProtectedEnumKey(win, testing::kUsbPrintInstance);
+    EXPECT_TRUE(model.InstallDriver(kPortUsb));
+    EXPECT_EQ(win.KeyDacl(testing::kUsbPrintKey), testing::kEnumKeyDacl);
+    EXPECT_EQ(win.Messages().size(), 1u);
+
+    // Should its permissions not go back, the user is told which key and what to do.
+    FakeWindows other;
+    testing::AddInstallerMedia(other);
+    testing::AddProtectedEnumKey(other, testing::kUsbPrintKey);
+    testing::AddProtectedEnumKey(other, testing::kUsbPrintInstance);
+    other.FailCall("SetSecurityInfo", winsys::ERROR_ACCESS_DENIED, {}, 1, 1);
+    JournalStatusDisplay otherStatus{other.journal(), kProgressStep};
+    DriverModel otherModel{other, otherStatus};
+    otherModel.ComposeNames("3", 'E', true);
+    otherModel.InstallDriver(kPortUsb);
+    ASSERT_EQ(other.Messages().size(), 2u);
+    EXPECT_EQ(
+        other.Messages()[0].text,
+        "The permissions of registry key "
+        "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\USBPRINT\\Vantreel_R-3 could "
+        "not be put back, so everyone may change it: Access is denied.\n\nOpen that key in the "
+        "Registry Editor (regedit) and remove Everyone from its permissions.");
+    EXPECT_EQ(other.Messages()[0].type, 0x30u);
 }
 
 TEST_F(InstallDriverTest, AnsweringYesRestartsWindows) {
     win.QueueMessageBoxAnswer(winsys::IDYES);
     EXPECT_TRUE(model.InstallDriver(kPortCom1));
-    EXPECT_EQ(win.RestartFlags(), 6u);
+    EXPECT_EQ(win.RestartFlags(), 0x12u);
     EXPECT_LT(win.journal().Find("ExitWindowsEx"), win.journal().Find("Sleep(2000)"));
 }
 

@@ -193,7 +193,7 @@ TEST_F(InstallerFlowTest, LeftoverPrintProcessorIsRemovedWithARestartAndNoPortCh
     EXPECT_FALSE(win.HasPrintProcessor("Windows x64", "Vantreel PRINT PROCESSOR R-3"));
     EXPECT_TRUE(win.HasPrinter("Kitchen"));
     EXPECT_FALSE(win.journal().Contains("PortSelectDialog"));
-    EXPECT_EQ(win.RestartFlags(), 6u);
+    EXPECT_EQ(win.RestartFlags(), 0x12u);
     EXPECT_LT(win.journal().Find("ExitWindowsEx"), win.journal().Find("ExitProcess(0)"));
     EXPECT_EQ(win.journal().Count("ExitProcess"), 1);
     ExpectNoLeaks(win);
@@ -206,7 +206,24 @@ TEST_F(InstallerFlowTest, NewerInstalledCopyIsRemovedWithItsQueues) {
     EXPECT_FALSE(win.HasPrinter("Vantreel R-3"));
     EXPECT_FALSE(win.HasDriver("Windows x64", "Vantreel R-3"));
     EXPECT_FALSE(win.KeyExists("HKLM\\SOFTWARE\\VANTREEL_POS_PRINTER\\Vantreel_R-3"));
-    EXPECT_EQ(win.RestartFlags(), 6u);
+    EXPECT_EQ(win.RestartFlags(), 0x12u);
+}
+
+TEST_F(InstallerFlowTest, ARemovalThatFallsShortSaysWhatIsLeftAndStillRestarts) {
+    testing::SeedInstalledDriver(win);
+    win.SetPrinterDataDword("Vantreel R-3", "ExtraVersion", 1);
+    win.FailCall("DeletePrinter", winsys::ERROR_ACCESS_DENIED);
+    Run();
+    ASSERT_EQ(win.Messages().size(), 2u);
+    EXPECT_EQ(win.Messages()[1].text,
+              "Installer could not remove the different version completely.\n\nThe driver was "
+              "removed, but queue Vantreel R-3 could not be deleted: Access is denied.\n\nNow it's "
+              "going to restart your computer. Please wait.\n\nAfter restarting, run the installer "
+              "again.");
+    EXPECT_EQ(win.Messages()[1].type, 0x30u);
+    EXPECT_TRUE(win.journal().Contains("SetStatus(\"Uninstall incomplete!\")"));
+    EXPECT_FALSE(win.journal().Contains("SetStatus(\"Uninstall completed!\")"));
+    EXPECT_EQ(win.RestartFlags(), 0x12u);
 }
 
 TEST_F(InstallerFlowTest, PrinterEnumerationFailureDuringRemovalIsReportedAndEndsTheRun) {

@@ -158,7 +158,7 @@ TEST_F(UninstallerTest, AnsweringYesRestartsAndEndsTheProcess) {
     view.Tick("Vantreel R-3(#1)");
     win.QueueMessageBoxAnswer(winsys::IDYES);
     uninstaller.RunUninstall();
-    EXPECT_EQ(win.RestartFlags(), 6u);
+    EXPECT_EQ(win.RestartFlags(), 0x12u);
     EXPECT_EQ(win.journal().Lines().back(), "ExitProcess(0)");
     EXPECT_FALSE(view.closed);
 }
@@ -206,6 +206,41 @@ TEST_F(UninstallerTest, NothingInstalledOnlyReportsAndDeletesAStaleEntry) {
     Uninstaller{clean, cleanView}.PopulatePrinterList();
     EXPECT_FALSE(clean.journal().Contains("RegDeleteKeyExA"));
     EXPECT_EQ(clean.ExitCode(), 0u);
+}
+
+TEST_F(UninstallerTest, WhatCouldNotBeDeletedIsSaidAndTheRunIsNotCalledComplete) {
+    SeedTwoQueues();
+    win.FailCall("DeletePrinter", winsys::ERROR_ACCESS_DENIED);
+    uninstaller.PopulatePrinterList();
+    view.Tick("Vantreel R-3(#1)");
+    uninstaller.RunUninstall();
+    ASSERT_EQ(win.Messages().size(), 1u);
+    EXPECT_EQ(win.Messages()[0].text,
+              "Queue Vantreel R-3(#1) could not be deleted: Access is denied.\n\nRestart the "
+              "computer, then run the uninstaller again.");
+    EXPECT_EQ(win.Messages()[0].type, 0x30u);
+    EXPECT_TRUE(win.HasPrinter("Vantreel R-3(#1)"));
+    EXPECT_TRUE(win.journal().Contains("SetStatus(\"Uninstall incomplete!\")"));
+    EXPECT_FALSE(win.journal().Contains("Uninstall completed!"));
+    EXPECT_TRUE(view.closed);
+}
+
+TEST_F(UninstallerTest, ADriverRemovedWithAProblemLeftSaysBoth) {
+    SeedTwoQueues();
+    win.FailCall("RegDeleteKeyExA", winsys::ERROR_ACCESS_DENIED,
+                 "VANTREEL_POS_PRINTER\\Vantreel_R-3(#1)\"");
+    uninstaller.PopulatePrinterList();
+    view.Tick("Vantreel R-3");
+    view.Tick("Vantreel R-3(#1)");
+    uninstaller.RunUninstall();
+    EXPECT_FALSE(win.HasDriver("Windows x64", "Vantreel R-3"));
+    ASSERT_EQ(win.Messages().size(), 2u);
+    EXPECT_EQ(
+        win.Messages()[0].text,
+        "The driver was removed, but the settings of queue Vantreel R-3(#1) could not be "
+        "deleted: Access is denied.\n\nRestart the computer, then run the uninstaller again.");
+    EXPECT_EQ(win.Messages()[1].text, kRestartQuestion);
+    EXPECT_TRUE(win.journal().Contains("SetStatus(\"Uninstall incomplete!\")"));
 }
 
 TEST_F(UninstallerTest, UntickingTheLastTickedLineDisablesUninstall) {
