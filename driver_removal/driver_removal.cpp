@@ -1,5 +1,6 @@
 #include "driver_removal.h"
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <cstring>
@@ -70,6 +71,17 @@ DWORD DeleteKeyTree(WindowsServices& sys, const std::string& subKey) {
 
 bool Gone(DWORD error) {
     return error == ERROR_SUCCESS || error == ERROR_FILE_NOT_FOUND;
+}
+
+// Whether the driver is still installed after the spooler restarted; when the spooler cannot
+// say, whether its keys were left.
+bool DriverRemains(WindowsServices& sys, const std::string& driverName, bool keysTried,
+                   DWORD keyError) {
+    std::vector<DriverInfo3> drivers;
+    if (!sys.EnumPrinterDriversA(nullptr, kEnvironmentX64, 3, drivers))
+        return !keysTried || !Gone(keyError);
+    return std::any_of(drivers.begin(), drivers.end(),
+                       [&](const DriverInfo3& driver) { return driver.name == driverName; });
 }
 
 // Waits until the service reaches `wanted`; false (with the reason in `error`) when it does
@@ -201,27 +213,21 @@ DWORD RemoveDriver(WindowsServices& sys, std::string_view modelCode, char editio
     const DWORD driverError = DeleteDriverThroughSpooler(sys, names.driverName);
     // When the spooler would not delete the driver, its keys are deleted instead, while the
     // spooler is stopped: a running spooler keeps, and may write back, what it has loaded.
-    RestartSpooler(sys, report, [&](bool stopped) {
-        if (driverError == ERROR_SUCCESS) return;
-        if (!stopped) {
-            report.Add("the driver " + names.driverName + " could not be removed", driverError);
-            report.DriverRemains();
-            return;
-        }
-        const std::string driverKey =
-            Cut(std::string(kPrintKeyRoot) +
-                "Environments\\Windows x64\\Drivers\\Version-3\\Vantreel " + model);
-        const DWORD keyError = DeleteKeyTree(sys, driverKey);
-        const std::string printerKey =
-            Cut(std::string(kPrintKeyRoot) + "Printers\\Vantreel " + model);
-        DeleteKeyTree(sys, printerKey);
-        if (!Gone(keyError) ||
-            (keyError == ERROR_FILE_NOT_FOUND && driverError != ERROR_UNKNOWN_PRINTER_DRIVER)) {
-            report.Add("the driver " + names.driverName + " could not be removed",
-                       Gone(keyError) ? driverError : keyError);
-            report.DriverRemains();
-        }
+    bool stopped = false;
+    DWORD keyError = driverError;
+    RestartSpooler(sys, report, [&](bool spoolerStopped) {
+        stopped = spoolerStopped;
+        if (driverError == ERROR_SUCCESS || !stopped) return;
+        keyError = DeleteKeyTree(
+            sys, Cut(std::string(kPrintKeyRoot) +
+                     "Environments\\Windows x64\\Drivers\\Version-3\\Vantreel " + model));
+        DeleteKeyTree(sys, Cut(std::string(kPrintKeyRoot) + "Printers\\Vantreel " + model));
     });
+    if (driverError != ERROR_SUCCESS && DriverRemains(sys, names.driverName, stopped, keyError)) {
+        report.Add("the driver " + names.driverName + " could not be removed",
+                   Gone(keyError) ? driverError : keyError);
+        report.DriverRemains();
+    }
 
     if (!sys.DeleteMonitorA(nullptr, kEnvironmentX64, names.monitorName.c_str())) {
         const DWORD error = sys.GetLastError();

@@ -12,12 +12,14 @@
 #include <commctrl.h>
 #include <winspool.h>
 #include <aclapi.h>
+#include <sddl.h>
 // clang-format on
 
 #include <cstdio>
 #include <cstring>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "resource_checks.h"
 #include "wine_helpers.h"
@@ -202,13 +204,61 @@ void CheckInstallerEnds(InstallerRun& run) {
     Check(code == 0, "installer ends with exit code 0", std::to_string(code));
 }
 
-// A restart ends every process of the prefix, this one included. Whatever is checked after
-// it is checked by the harness (and by the scenario that runs next).
-[[noreturn]] void AwaitRestart() {
+// A program with a window of its own, standing for the user's other programs: a restart that
+// lets them save first asks it to end its session (WM_QUERYENDSESSION) before it ends it; a
+// forced one ends it without asking. Its window lives on a thread of its own.
+class Bystander {
+  public:
+    Bystander() : asked_(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {
+        thread_ = CreateThread(nullptr, 0, &Run, this, 0, nullptr);
+    }
+    bool WaitAsked(DWORD ms) const { return WaitForSingleObject(asked_, ms) == WAIT_OBJECT_0; }
+
+  private:
+    static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+        if (message == WM_QUERYENDSESSION) {
+            // Said here: the end of the session may end the process before another thread
+            // gets to say it.
+            Check(true, "other programs are asked to end their session first");
+            SetEvent(
+                reinterpret_cast<Bystander*>(GetWindowLongPtrA(window, GWLP_USERDATA))->asked_);
+            return TRUE;
+        }
+        if (message == WM_ENDSESSION && wParam) {
+            std::fflush(stdout);
+            ExitProcess(static_cast<UINT>(Failures()));
+        }
+        return DefWindowProcA(window, message, wParam, lParam);
+    }
+    static DWORD WINAPI Run(void* self) {
+        WNDCLASSA windowClass{};
+        windowClass.lpfnWndProc = &Proc;
+        windowClass.hInstance = GetModuleHandleA(nullptr);
+        windowClass.lpszClassName = "R3TestBystander";
+        RegisterClassA(&windowClass);
+        HWND window = CreateWindowExA(0, "R3TestBystander", "Unsaved work", WS_OVERLAPPED, 0, 0, 10,
+                                      10, nullptr, nullptr, windowClass.hInstance, nullptr);
+        SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+        MSG message;
+        while (GetMessageA(&message, nullptr, 0, 0) > 0) DispatchMessageA(&message);
+        return 0;
+    }
+
+    HANDLE asked_;
+    HANDLE thread_;
+};
+
+// A restart ends the prefix's programs that have windows, this one included (by way of its
+// bystander window). Whatever is checked after it is checked by the harness (and by the
+// scenario that runs next).
+[[noreturn]] void AwaitRestart(const Bystander& bystander) {
     std::printf("INFO waiting for the restart to end this process\n");
     std::fflush(stdout);
-    Sleep(60000);
-    Check(false, "the restart ends the prefix's processes", "still alive after 60 s");
+    if (!bystander.WaitAsked(60000))
+        Check(false, "other programs are asked to end their session first",
+              "no WM_QUERYENDSESSION within 60 s");
+    Sleep(30000);
+    Check(false, "the restart ends the programs", "still alive 30 s after being asked");
     ExitProcess(static_cast<UINT>(Failures()));
 }
 
@@ -270,6 +320,7 @@ void RemoveLeftover(const std::string& shot) {
     // As an install would have left them, so that the reset to 15 and 90 shows.
     WriteProfileStringA("windows", "DeviceNotSelectedTimeout", "3");
     WriteProfileStringA("windows", "TransmissionRetryTimeout", "3");
+    const Bystander bystander;
     InstallerRun run = StartInstaller();
     const DWORD pid = run.program.info.dwProcessId;
     MessageBoxSeen first = AwaitMessage(run, "There is different", kDialogWait);
@@ -302,7 +353,7 @@ void RemoveLeftover(const std::string& shot) {
     CheckText("profile DeviceNotSelectedTimeout reset", Profile("DeviceNotSelectedTimeout"), "15");
     CheckText("profile TransmissionRetryTimeout reset", Profile("TransmissionRetryTimeout"), "90");
     Answer(second, IDOK);
-    AwaitRestart();
+    AwaitRestart(bystander);
 }
 
 void RemoveLeftoverDriver() {
@@ -367,17 +418,49 @@ bool EveryoneHasFullControl(const std::string& subKey) {
     return found;
 }
 
-void InstallUsb() {
+// The key's DACL as SDDL text ("D:(A;CI;KA;;;WD)..."), read back with RegGetKeySecurity;
+// "<unreadable>" when it cannot be.
+std::string KeyDaclText(const std::string& subKey) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, subKey.c_str(), 0, READ_CONTROL | KEY_WOW64_64KEY,
+                      &key) != ERROR_SUCCESS)
+        return "<unreadable>";
+    DWORD size = 0;
+    RegGetKeySecurity(key, DACL_SECURITY_INFORMATION, nullptr, &size);
+    std::vector<BYTE> descriptor(size ? size : 1);
+    std::string text = "<unreadable>";
+    char* sddl = nullptr;
+    if (RegGetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor.data(), &size) ==
+            ERROR_SUCCESS &&
+        ConvertSecurityDescriptorToStringSecurityDescriptorA(
+            descriptor.data(), SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &sddl, nullptr)) {
+        text = sddl;
+        LocalFree(sddl);
+    }
+    RegCloseKey(key);
+    return text;
+}
+
+void InstallUsb(bool infAlreadyThere) {
     Check(!Contains(DriverNames(kX64), kDriver) && !Contains(PrintProcessorNames(kX64), kProcessor),
           "starts without driver and print processor");
     // Device enumeration keys of an earlier printer: the LPTENUM one is deleted; the USBPRINT
-    // one still has a subkey, so it stays and shows the access entry merged into it.
+    // one still has a subkey, so it stays, and must have its permissions as they were.
     const std::string usbKey = "SYSTEM\\CurrentControlSet\\Enum\\USBPRINT\\Vantreel_R-3";
     const std::string lptKey = "SYSTEM\\CurrentControlSet\\Enum\\LPTENUM\\Vantreel_R-3";
     Check(SetRegString(HKEY_LOCAL_MACHINE, usbKey + "\\Device", "Stand-in", "1", KEY_WOW64_64KEY) &&
               SetRegString(HKEY_LOCAL_MACHINE, lptKey, "Stand-in", "1", KEY_WOW64_64KEY),
           "prepare: enumeration keys of an earlier printer");
     Check(!EveryoneHasFullControl(usbKey), "prepare: Everyone has no full control yet");
+    const std::string daclBefore = KeyDaclText(usbKey);
+    Check(daclBefore.rfind("D:", 0) == 0, "prepare: the USBPRINT key's DACL reads as SDDL",
+          daclBefore);
+    // The same INF already in the INF folder under a name of the system's: the copy is refused
+    // with ERROR_FILE_EXISTS and names that file, which the uninstall entry must record.
+    const std::string presentInf = WindowsDirectory() + "\\inf\\oem9.inf";
+    if (infAlreadyThere)
+        Check(CopyFileA((g_kit + "\\driver\\R3.INF").c_str(), presentInf.c_str(), FALSE) != 0,
+              "prepare: the driver's INF is in the INF folder as oem9.inf");
     InstallerRun run = StartInstaller();
     if (!ChoosePort(run, 1001, "install-usb")) return;
     MessageBoxSeen box = AwaitMessage(run, "Installation is completed.", kDialogWait);
@@ -411,6 +494,9 @@ void InstallUsb() {
         const std::string inf = RegString(HKEY_LOCAL_MACHINE, kUninstallKey, "InfFile", view64);
         Check(inf != "<missing>" && !inf.empty() && FileExists(inf),
               "uninstall key InfFile names the system INF copy", inf);
+        if (infAlreadyThere)
+            Check(_stricmp(inf.c_str(), presentInf.c_str()) == 0,
+                  "InfFile names the copy that was already there", inf);
         Check(_strnicmp(inf.c_str(), (windows + "\\inf\\").c_str(), windows.size() + 5) == 0,
               "the INF copy is in the system INF folder", inf);
         Check(!KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey, KEY_WOW64_32KEY),
@@ -422,8 +508,10 @@ void InstallUsb() {
         Check(tools, "tools folder R-3 holds the uninstaller and the sibling tools");
         Check(!KeyExists(HKEY_LOCAL_MACHINE, lptKey, KEY_WOW64_64KEY),
               "LPTENUM enumeration key deleted");
-        Check(EveryoneHasFullControl(usbKey),
-              "USBPRINT enumeration key opened up to Everyone through this machine's name");
+        const std::string daclAfter = KeyDaclText(usbKey);
+        Check(daclAfter == daclBefore && !EveryoneHasFullControl(usbKey),
+              "the USBPRINT key that stays has its permissions as before",
+              daclBefore + " before, " + daclAfter + " after");
         RegDeleteKeyExA(HKEY_LOCAL_MACHINE, (usbKey + "\\Device").c_str(), KEY_WOW64_64KEY, 0);
         RegDeleteKeyExA(HKEY_LOCAL_MACHINE, usbKey.c_str(), KEY_WOW64_64KEY, 0);
         Answer(box, IDOK);
@@ -661,7 +749,8 @@ int main(int argc, char** argv) {
         {"remove-leftover-driver", &RemoveLeftoverDriver},
         {"remove-leftover-processor", &RemoveLeftoverProcessor},
         {"forget-print-processor", &ForgetPrintProcessor},
-        {"install-usb", &InstallUsb},
+        {"install-usb", [] { InstallUsb(false); }},
+        {"install-usb-inf-present", [] { InstallUsb(true); }},
         {"uninstall-driver-only", &UninstallDriverOnly},
         {"uninstall-cancel", &UninstallCancel},
         {"uninstall-one", &UninstallOne},
