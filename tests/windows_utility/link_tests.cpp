@@ -284,14 +284,16 @@ void UsbDiscovery() {
     Check(log.size() == 3 && log[0] == "Attempting to open " + kMousePath + "\n",
           "each interface tried is announced");
 
+    // The system may list the printer after other devices: it is found all the same.
     FakeInterfaces later;
-    later.count = 12;
-    later.entries = {{0, {kMousePath}}, {9, {kPrinterPath}}};
-    Check(FindUsbPrinters(later, false, record).empty(),
-          "a printer beyond the batch of the first openable interface is not listed");
-    later.entries[0].openable = false;
-    Check(FindUsbPrinters(later, false, record).size() == 1,
-          "with nothing openable in the first batch the next batch is searched");
+    later.count = 40;
+    later.entries = {{0, {kMousePath}}, {9, {kPrinterPath}}, {33, {kPrinterPath + "2"}}};
+    log.clear();
+    found = FindUsbPrinters(later, false, record);
+    Check(found.size() == 2 && found[0] == "R-3:" + kPrinterPath,
+          "printers listed after an openable device are listed too");
+    Check(log.size() == 3 && log[2] == "Attempting to open " + kPrinterPath + "2\n",
+          "every interface is announced as it is tried");
 
     FakeInterfaces held;
     held.count = 1;
@@ -331,6 +333,17 @@ void UsbDiscovery() {
 
     PrinterPort port;
     Check(!port.Setup(Settings("USBPORT:" + kPrinterPath)), "a USBPORT: entry selects no port");
+}
+
+// Polls until the condition holds or the time is up.
+template <typename Condition>
+bool WaitUntil(Condition condition, DWORD ms) {
+    const DWORD start = GetTickCount();
+    while (!condition()) {
+        if (GetTickCount() - start >= ms) return false;
+        Sleep(20);
+    }
+    return true;
 }
 
 LRESULT Notice(HWND window, WPARAM event, const void* data) {
@@ -383,10 +396,18 @@ void UsbPortOverPipe() {
     Check(Notice(window, DBT_DEVICEARRIVAL, nullptr) == TRUE, "a notice without data is accepted");
 
     const std::uint8_t init[] = {0x1B, 0x40};
+    const auto slotHandle = [&slot] {
+        std::lock_guard lock(slot->mutex);
+        return slot->handle;
+    };
     Check(Notice(window, DBT_DEVICEREMOVECOMPLETE, &mine) == TRUE, "the removal is acknowledged");
+    // SendMessage returns once the notice was handled: the handle is gone by then.
+    Check(slotHandle() == INVALID_HANDLE_VALUE,
+          "the removal notice itself closes the printer's handle");
     Check(port.Write(init, 2) == 0 && Contains(port.LastError(), "unplugged"),
           "after the removal writes fail and say the printer was unplugged");
-    Sleep(300);  // the pipe listens again, as a printer coming back would
+    // The pipe listens again, as a printer coming back would.
+    Check(WaitUntil([&] { return printer.listening(); }, 3000), "the printer is back");
 
     const int before = printer.connections();
     std::vector<unsigned char> arrival(sizeof(DEV_BROADCAST_DEVICEINTERFACE_A) +
@@ -396,8 +417,12 @@ void UsbPortOverPipe() {
     notice->dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
     std::memcpy(notice->dbcc_name, printer.path().c_str(), printer.path().size() + 1);
     Check(Notice(window, DBT_DEVICEARRIVAL, notice) == TRUE, "the arrival is acknowledged");
-    Check(port.Write(init, 2) == 2, "after the arrival the printer is opened again and written");
-    Check(printer.connections() == before + 1, "the device path was opened anew");
+    Check(slotHandle() != INVALID_HANDLE_VALUE,
+          "the arrival notice itself opens the printer again");
+    // The server thread counts the connection once it sees it.
+    Check(WaitUntil([&] { return printer.connections() == before + 1; }, 3000),
+          "the device path was opened anew");
+    Check(port.Write(init, 2) == 2, "after the arrival the printer is written again");
 
     Session again{port, SystemClock::instance(), notifier};
     SelfTest(again);

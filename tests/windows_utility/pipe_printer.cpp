@@ -49,12 +49,14 @@ void PipePrinter::Serve() {
         overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
         bool connected = ConnectNamedPipe(pipe, &overlapped) != 0;
         if (!connected && GetLastError() == ERROR_PIPE_CONNECTED) connected = true;
+        waiting_ = !connected;
         SetEvent(listening_);
         if (!connected) {
             HANDLE waits[2] = {overlapped.hEvent, stop_};
             connected = WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0;
             if (!connected) CancelIo(pipe);
         }
+        waiting_ = false;
         CloseHandle(overlapped.hEvent);
         if (connected) {
             ++connections_;

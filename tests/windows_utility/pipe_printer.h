@@ -24,6 +24,8 @@ class PipePrinter {
     void Stop();
     const std::string& path() const { return path_; }
     int connections() const { return connections_; }
+    // True while a pipe instance waits for the next client.
+    bool listening() const { return waiting_; }
     int selfTests();
     std::size_t bytesReceived();
 
@@ -37,6 +39,7 @@ class PipePrinter {
     HANDLE listening_ = nullptr;
     std::thread thread_;
     std::atomic<int> connections_{0};
+    std::atomic<bool> waiting_{false};
 };
 
 }  // namespace wintest

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -67,6 +68,10 @@ class UsbWatcher {
     // The device node of a present printer with this identity.
     virtual std::optional<std::string> FindNode(const UsbIdentity& identity) = 0;
     virtual std::string LastError() const = 0;
+    // A watcher that receives notices on a thread of its own (and has no descriptor for an
+    // event loop) calls the handler there as each notice arrives, so that the port lets go
+    // of a printer that was unplugged, and opens one that came back, at once.
+    virtual void SetNoticeHandler(std::function<void()> handler) { (void)handler; }
 };
 
 // The R-3 printers attached by USB, each as kR3UsbPrefix followed by its device

@@ -8,7 +8,9 @@
 namespace tessaly {
 
 UsbPort::UsbPort(std::unique_ptr<UsbDevice> device, std::unique_ptr<UsbWatcher> watcher)
-    : device_(std::move(device)), watcher_(std::move(watcher)) {}
+    : device_(std::move(device)), watcher_(std::move(watcher)) {
+    watcher_->SetNoticeHandler([this] { HandleEventsIfIdle(); });
+}
 
 UsbPort::~UsbPort() {
     Close();
@@ -59,6 +61,11 @@ void UsbPort::HandleDeviceEvents() {
     HandleEventsLocked();
 }
 
+void UsbPort::HandleEventsIfIdle() {
+    std::unique_lock lock(ioLock_, std::try_to_lock);
+    if (lock.owns_lock()) HandleEventsLocked();
+}
+
 void UsbPort::HandleEventsLocked() {
     if (!watching_) return;
     const std::vector<UsbEvent> events = watcher_->TakeEvents();
@@ -105,6 +112,10 @@ std::uint32_t UsbPort::Write(const std::uint8_t* data, std::uint32_t count) {
     }
     const std::uint32_t written = device_->Write(data, count, WriteBounds{0, kWriteStallMs});
     if (written != count) lastError_ = device_->LastError();
+    // An unplug during the write ended it; let go of the device now.
+    HandleEventsLocked();
+    if (written != count && !device_->IsOpen())
+        lastError_ = "The printer was unplugged: plug it in again and switch it on.";
     return written;
 }
 
@@ -119,19 +130,25 @@ std::uint32_t UsbPort::Read(std::uint8_t* buffer, std::uint32_t count, std::uint
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Steady::now()).count();
         return static_cast<std::uint32_t>(std::max<std::int64_t>(left, 0));
     };
-    // Wait for the first byte in short slices with the notices handled between them,
-    // so that a printer unplugged and plugged in again while a reply is awaited is
-    // found again, and the reply read from it, within the same timeout.
+    // Wait for the reply in short slices with the notices handled between them, so that
+    // a printer unplugged and plugged in again while a reply is awaited is found again,
+    // and the reply read from it, within the same timeout. Every read asks for the
+    // whole rest of the reply in one call.
     for (;;) {
         HandleEventsLocked();
         const std::uint32_t slice = std::min(leftMs(), kNoticeCheckMs);
         if (device_->IsOpen()) {
-            if (device_->Read(buffer, 1, ReadBounds{slice, 0}) == 1) {
-                if (count == 1) return 1;
-                // The rest of the reply comes with its first byte; a printer sends
-                // no more once a short packet ended it.
-                const ReadBounds rest{kReadIntervalMs, kReadIntervalMs};
-                return 1 + device_->Read(buffer + 1, count - 1, rest);
+            std::uint32_t got = device_->Read(buffer, count, ReadBounds{slice, kReadIntervalMs});
+            if (got > 0) {
+                // Once the reply flows, more of it may follow until it pauses.
+                while (got < count) {
+                    const std::uint32_t more =
+                        device_->Read(buffer + got, count - got,
+                                      ReadBounds{std::min(leftMs(), kReadIntervalMs), 0});
+                    if (more == 0) break;
+                    got += more;
+                }
+                return got;
             }
         } else {
             lastError_ = "The printer was unplugged: plug it in again and switch it on.";

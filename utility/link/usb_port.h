@@ -16,8 +16,13 @@ namespace tessaly {
 // a removal notice may come while the printer is still listed.
 //
 // Notices are handled by HandleDeviceEvents(), which an event loop calls when
-// NotificationFd() becomes readable; Write and Read also handle pending notices
-// first, so a caller without an event loop still follows the printer.
+// NotificationFd() becomes readable, or at once on the watcher's own thread when it
+// has one (and no read or write is under way); Write and Read also handle pending
+// notices, so a caller without an event loop still follows the printer.
+//
+// A read asks the device for the whole requested size in each call: a USB printer
+// class driver fails a read whose buffer is smaller than the packet the printer
+// sends.
 class UsbPort final : public ConcretePort {
   public:
     // A write returns what the printer took once it has taken nothing for this long.
@@ -59,6 +64,9 @@ class UsbPort final : public ConcretePort {
   private:
     bool ReopenLocked();
     void HandleEventsLocked();
+    // On the watcher's thread: handles the notices unless a read or write holds the
+    // port (it handles them itself as soon as it can).
+    void HandleEventsIfIdle();
 
     std::unique_ptr<UsbDevice> device_;
     std::unique_ptr<UsbWatcher> watcher_;

@@ -27,10 +27,10 @@ DWORD Finish(HANDLE handle, OVERLAPPED& overlapped, BOOL started, DWORD waitMs, 
         CancelIo(handle);
         error = ERROR_TIMEOUT;
     }
-    if (!GetOverlappedResult(handle, &overlapped, &transferred, TRUE)) {
-        const DWORD result = GetLastError();
-        if (result != ERROR_OPERATION_ABORTED && error == ERROR_SUCCESS) error = result;
-    }
+    // After a time-out the error is already ERROR_TIMEOUT; an operation cancelled by
+    // another thread (the device was unplugged) ends with ERROR_OPERATION_ABORTED.
+    if (!GetOverlappedResult(handle, &overlapped, &transferred, TRUE) && error == ERROR_SUCCESS)
+        error = GetLastError();
     return transferred;
 }
 

@@ -81,30 +81,26 @@ bool SetupDiUsbInterfaces::IsKnownInstance(const std::string& path) {
 
 std::vector<std::string> FindUsbPrinters(UsbInterfaceSource& source, bool legacy,
                                          const std::function<void(const std::string&)>& log) {
+    // Every present interface is tried, whatever the order the system lists them in: a
+    // printer listed after some other device is listed all the same.
     std::vector<std::string> printers;
-    bool openable = false;
-    DWORD index = 0;
-    for (DWORD end = 8; end <= kLastBatchEnd; end *= 2) {
-        for (; index < end; ++index) {
-            std::string path;
-            const auto result = source.PathAt(index, path);
-            if (result == UsbInterfaceSource::Result::NoMore) return printers;
-            if (result == UsbInterfaceSource::Result::Skip) continue;
-            if (path.size() >= kPathBufferSize) continue;
-            log("Attempting to open " + path + "\n");
-            if (!source.CanOpen(path)) {
-                log("FAILED to open " + path + "\n");
-                continue;
-            }
-            openable = true;
-            if (legacy) {
-                if (source.IsKnownInstance(path)) printers.push_back(kLegacyUsbPrefix + path);
-            } else if (path.find(kR3PathVendor) != std::string::npos &&
-                       path.find(kR3PathProduct) != std::string::npos) {
-                printers.push_back(kR3UsbPrefix + path);
-            }
+    for (DWORD index = 0; index < kLastInterfaceIndex; ++index) {
+        std::string path;
+        const auto result = source.PathAt(index, path);
+        if (result == UsbInterfaceSource::Result::NoMore) break;
+        if (result == UsbInterfaceSource::Result::Skip) continue;
+        if (path.size() >= kPathBufferSize) continue;
+        log("Attempting to open " + path + "\n");
+        if (!source.CanOpen(path)) {
+            log("FAILED to open " + path + "\n");
+            continue;
         }
-        if (openable) break;
+        if (legacy) {
+            if (source.IsKnownInstance(path)) printers.push_back(kLegacyUsbPrefix + path);
+        } else if (path.find(kR3PathVendor) != std::string::npos &&
+                   path.find(kR3PathProduct) != std::string::npos) {
+            printers.push_back(kR3UsbPrefix + path);
+        }
     }
     return printers;
 }

@@ -14,8 +14,8 @@ namespace tessaly {
 // GUID_DEVINTERFACE_USB_DEVICE
 inline constexpr GUID kUsbDeviceInterface{
     0xA5DCBF10, 0x6530, 0x11D2, {0x90, 0x1F, 0x00, 0xC0, 0x4F, 0xB9, 0x51, 0xED}};
-// Far beyond any real machine; stops the batches should the system never say "no more".
-inline constexpr DWORD kLastBatchEnd = 1u << 16;
+// Far beyond any real machine; stops the walk should the system never say "no more".
+inline constexpr DWORD kLastInterfaceIndex = 1u << 16;
 
 // Marks of the R-3 in a device-interface path (Windows NT family; case-sensitive).
 inline constexpr const char* kR3PathVendor = "vid_2e9b";
@@ -54,11 +54,11 @@ class SetupDiUsbInterfaces final : public UsbInterfaceSource {
     void* list_;  // HDEVINFO
 };
 
-// Discovery over any interface source. Indexes are tried in batches ending before
-// 8, 16, 32, ...; the search ends with the batch in which an openable interface was
-// seen, or when the system has no more interfaces. Each printer becomes "R-3:"
-// followed by its path (on the legacy family "USBPORT:" and the path). Progress
-// lines go to log (standard output in production).
+// Discovery over any interface source: every interface the system lists is tried
+// (an interface that cannot be opened, for example because another program holds
+// it, is not listed). Each printer becomes "R-3:" followed by its path (on the
+// legacy family "USBPORT:" and the path). Progress lines go to log (standard output
+// in production).
 std::vector<std::string> FindUsbPrinters(UsbInterfaceSource& source, bool legacy,
                                          const std::function<void(const std::string&)>& log);
 

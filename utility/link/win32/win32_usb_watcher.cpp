@@ -135,8 +135,11 @@ LRESULT Win32UsbWatcher::OnDeviceChange(WPARAM event, LPARAM data) {
             std::lock_guard lock(slot_->mutex);
             if (Lower(slot_->path) == Lower(change.node)) change.node = slot_->path;
         }
-        std::lock_guard lock(eventsMutex_);
-        events_.push_back(std::move(change));
+        {
+            std::lock_guard lock(eventsMutex_);
+            events_.push_back(std::move(change));
+        }
+        if (handler_) handler_();
         return TRUE;
     }
     if (header->dbch_devicetype != DBT_DEVTYP_HANDLE) return TRUE;
@@ -150,9 +153,14 @@ LRESULT Win32UsbWatcher::OnDeviceChange(WPARAM event, LPARAM data) {
         if (event != DBT_DEVICEREMOVEPENDING && event != DBT_DEVICEREMOVECOMPLETE) return TRUE;
         slot_->Unregister();
         path = slot_->path;
+        // A read or write under way on the printer ends now, so the port can let go of it.
+        CancelIoEx(slot_->handle, nullptr);
     }
-    std::lock_guard lock(eventsMutex_);
-    events_.push_back(UsbEvent{UsbEvent::Action::Removed, path, std::nullopt});
+    {
+        std::lock_guard lock(eventsMutex_);
+        events_.push_back(UsbEvent{UsbEvent::Action::Removed, path, std::nullopt});
+    }
+    if (handler_) handler_();
     return TRUE;
 }
 
@@ -170,7 +178,7 @@ std::optional<UsbIdentity> Win32UsbWatcher::IdentityOf(const std::string& node) 
 std::optional<std::string> Win32UsbWatcher::FindNode(const UsbIdentity& identity) {
     SetupDiUsbInterfaces interfaces;
     std::string path;
-    for (DWORD index = 0; index < kLastBatchEnd; ++index) {
+    for (DWORD index = 0; index < kLastInterfaceIndex; ++index) {
         const auto result = interfaces.PathAt(index, path);
         if (result == UsbInterfaceSource::Result::NoMore) break;
         if (result == UsbInterfaceSource::Result::Found && UsbIdentityFromPath(path) == identity)
