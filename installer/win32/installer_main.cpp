@@ -16,7 +16,7 @@
 #include <optional>
 #include <string>
 
-#include "InstallerResources.h"
+#include "installer_resources.h"
 #include "winsys/win32/dialog_support.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <string>
 
-#include "UninstallerResources.h"
+#include "uninstaller_resources.h"
 
 namespace tessaly::uninstaller::checklist {
 namespace {

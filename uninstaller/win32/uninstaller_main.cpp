@@ -13,7 +13,7 @@
 
 #include <string>
 
-#include "UninstallerResources.h"
+#include "uninstaller_resources.h"
 #include "check_list.h"
 #include "winsys/win32/dialog_support.h"
 
