@@ -43,14 +43,14 @@ inline void AddProtectedEnumKey(FakeWindows& win, const std::string& path) {
 // The device instance Windows keeps under a USBPRINT key once the printer was plugged in.
 inline const std::string kUsbPrintInstance = std::string(kUsbPrintKey) + "\\7&2A3B4C&0&USB001";
 
-// Another installed driver built on the universal printer driver: it shares its files.
-inline winsys::DriverInfo3 UnidrvDriver(const std::string& name) {
+// A driver built on the universal printer driver, whose files such drivers share.
+inline winsys::DriverInfo3 UnidrvDriver(const std::string& name, const std::string& dataFile) {
     winsys::DriverInfo3 driver;
     driver.version = 3;
     driver.name = name;
     driver.environment = "Windows x64";
     driver.driverPath = "UNIDRV.DLL";
-    driver.dataFile = "OTHER.GPD";
+    driver.dataFile = dataFile;
     driver.configFile = "UNIDRVUI.DLL";
     driver.helpFile = "UNIDRV.HLP";
     driver.dependentFiles = std::string("UNIRES.DLL\0STDNAMES.GPD\0", 25);
@@ -79,15 +79,7 @@ inline void SeedInstalledDriver(FakeWindows& win) {
         win.AddFile(win.DriverDir() + "\\3\\" + file);
     win.AddMonitor({"Vantreel Language Monitor R-3", "Windows x64", "MONR3.DLL"});
     win.AddPrintProcessor("Windows x64", "Vantreel PRINT PROCESSOR R-3", "PROR3.dll");
-    winsys::DriverInfo3 driver;
-    driver.version = 3;
-    driver.name = "Vantreel R-3";
-    driver.environment = "Windows x64";
-    driver.driverPath = "UNIDRV.DLL";
-    driver.dataFile = "R3E.GPD";
-    driver.configFile = "UNIDRVUI.DLL";
-    driver.helpFile = "UNIDRV.HLP";
-    driver.dependentFiles = std::string("UNIRES.DLL\0STDNAMES.GPD\0", 25);
+    winsys::DriverInfo3 driver = UnidrvDriver("Vantreel R-3", "R3E.GPD");
     driver.monitorName = "Vantreel Language Monitor R-3";
     win.AddDriver(driver);
     win.AddPrinter(Queue("Vantreel R-3"));
@@ -95,7 +87,8 @@ inline void SeedInstalledDriver(FakeWindows& win) {
         win.SetPrinterDataDword("Vantreel R-3", name, 0);
     win.SetPrinterDataDword("Vantreel R-3", "MajorVersion", 1);
     win.CreateKey("HKLM\\SOFTWARE\\VANTREEL_POS_PRINTER\\Vantreel_R-3\\Settings");
-    win.AddDriver(UnidrvDriver("Label Printer"));
+    // Another driver on the universal printer driver: it shares its files.
+    win.AddDriver(UnidrvDriver("Label Printer", "OTHER.GPD"));
     win.AddFile(win.DriverDir() + "\\3\\OTHER.GPD");
     win.AddForm("[R3] 80mm x 297mm");
     win.AddForm("R3 Roll");

@@ -398,6 +398,8 @@ class FakeWindows : public WindowsServices {
     void RequestSpoolerStop();
     bool RequestSpoolerStart();
     void SpoolerStarted();
+    // ERROR_SUCCESS when the handle is a service's opened with the access needed.
+    DWORD ServiceAccess(Handle service, DWORD needed) const;
     FakePrinter* PrinterByName(const std::string& name);
 
     FakeConfig config_;

@@ -44,6 +44,12 @@ void FakeWindows::AdvanceSpooler() {
     }
 }
 
+DWORD FakeWindows::ServiceAccess(Handle service, DWORD needed) const {
+    const auto h = serviceHandles_.find(service);
+    if (h == serviceHandles_.end() || h->second.manager) return ERROR_INVALID_HANDLE;
+    return (h->second.access & needed) ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
+}
+
 Handle FakeWindows::OpenSCManagerA(const char* machineName, const char* databaseName,
                                    DWORD desiredAccess) {
     const std::string args = Args(S(machineName), S(databaseName), Hex(desiredAccess));
@@ -80,13 +86,10 @@ bool FakeWindows::ControlService(Handle service, DWORD control, ServiceStatus* s
     const std::string args = Args(HandleText(service), Dec(control));
     if (auto code = Injected("ControlService", args))
         return BoolResult("ControlService", args, *code);
-    const auto h = serviceHandles_.find(service);
-    if (h == serviceHandles_.end() || h->second.manager)
-        return BoolResult("ControlService", args, ERROR_INVALID_HANDLE);
+    if (const DWORD error = ServiceAccess(service, SERVICE_STOP))
+        return BoolResult("ControlService", args, error);
     if (control != SERVICE_CONTROL_STOP)
         return BoolResult("ControlService", args, ERROR_INVALID_PARAMETER);
-    if (!(h->second.access & SERVICE_STOP))
-        return BoolResult("ControlService", args, ERROR_ACCESS_DENIED);
     if (spoolerState_ == SERVICE_STOPPED)
         return BoolResult("ControlService", args, ERROR_SERVICE_NOT_ACTIVE);
     if (spoolerState_ != SERVICE_RUNNING)
@@ -100,11 +103,8 @@ bool FakeWindows::StartServiceA(Handle service) {
     const std::string args = HandleText(service);
     if (auto code = Injected("StartServiceA", args))
         return BoolResult("StartServiceA", args, *code);
-    const auto h = serviceHandles_.find(service);
-    if (h == serviceHandles_.end() || h->second.manager)
-        return BoolResult("StartServiceA", args, ERROR_INVALID_HANDLE);
-    if (!(h->second.access & SERVICE_START))
-        return BoolResult("StartServiceA", args, ERROR_ACCESS_DENIED);
+    if (const DWORD error = ServiceAccess(service, SERVICE_START))
+        return BoolResult("StartServiceA", args, error);
     if (!RequestSpoolerStart())
         return BoolResult("StartServiceA", args, ERROR_SERVICE_ALREADY_RUNNING);
     return BoolResult("StartServiceA", args, 0);
@@ -114,11 +114,8 @@ bool FakeWindows::QueryServiceStatus(Handle service, ServiceStatus* status) {
     const std::string args = HandleText(service);
     if (auto code = Injected("QueryServiceStatus", args))
         return BoolResult("QueryServiceStatus", args, *code);
-    const auto h = serviceHandles_.find(service);
-    if (h == serviceHandles_.end() || h->second.manager)
-        return BoolResult("QueryServiceStatus", args, ERROR_INVALID_HANDLE);
-    if (!(h->second.access & SERVICE_QUERY_STATUS))
-        return BoolResult("QueryServiceStatus", args, ERROR_ACCESS_DENIED);
+    if (const DWORD error = ServiceAccess(service, SERVICE_QUERY_STATUS))
+        return BoolResult("QueryServiceStatus", args, error);
     const bool pending =
         spoolerState_ == SERVICE_STOP_PENDING || spoolerState_ == SERVICE_START_PENDING;
     *status = ServiceStatus{spoolerState_, 0, pending ? 1u : 0u,
