@@ -87,39 +87,31 @@ void Uninstaller::RunUninstall() {
         sys_.Sleep(1000);
         for (const std::string& name : names_) removal::DeletePrinterQueue(sys_, name, report);
     }
-    // What could not be done is said, and the run is not called complete.
-    const auto tellProblems = [&] {
-        if (report.Empty()) return;
-        const std::string text = report.Text(sys_, removeDriver) + kTryAgain;
-        sys_.MessageBoxA(view_.Window(), text.c_str(), kCaption, MB_OK | MB_ICONEXCLAMATION);
-    };
-    const char* const outcome = "Uninstall completed!";
-    const char* const partial = "Uninstall incomplete!";
-
     if (removeDriver) {
         view_.SetStatus("Delete printer driver...");
         view_.StepIt();
         view_.Refresh();
         sys_.Sleep(1000);
         removal::RemoveDriverPackage(sys_, "R-3", 'E', report);
-        view_.ShowArrowCursor();
-        tellProblems();
-        if (sys_.MessageBoxA(view_.Window(), kRestartQuestion, kCaption,
-                             MB_YESNO | MB_ICONQUESTION) == IDYES) {
-            view_.SetStatus(report.Empty() ? outcome : partial);
-            view_.Refresh();
-            sys_.Sleep(1000);
-            removal::RestartWindows(sys_);
-            sys_.ExitProcess(0);
-            return;
-        }
-    } else {
-        view_.ShowArrowCursor();
-        tellProblems();
+    }
+    view_.ShowArrowCursor();
+    // What could not be done is said, and the run is not called complete.
+    if (!report.Empty()) {
+        const std::string text = report.Text(sys_, removeDriver) + kTryAgain;
+        sys_.MessageBoxA(view_.Window(), text.c_str(), kCaption, MB_OK | MB_ICONEXCLAMATION);
+    }
+    const char* const outcome = report.Empty() ? "Uninstall completed!" : "Uninstall incomplete!";
+    if (removeDriver && sys_.MessageBoxA(view_.Window(), kRestartQuestion, kCaption,
+                                         MB_YESNO | MB_ICONQUESTION) == IDYES) {
+        view_.SetStatus(outcome);
+        view_.Refresh();
+        sys_.Sleep(1000);
+        removal::RestartWindows(sys_);
+        sys_.ExitProcess(0);
+        return;
     }
 
-    view_.ShowArrowCursor();
-    view_.SetStatus(report.Empty() ? outcome : partial);
+    view_.SetStatus(outcome);
     view_.SetPos(100);
     names_.clear();
     view_.Refresh();
