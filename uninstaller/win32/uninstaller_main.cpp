@@ -13,8 +13,8 @@
 
 #include <string>
 
-#include "uninstaller_resources.h"
 #include "check_list.h"
+#include "uninstaller_resources.h"
 #include "winsys/win32/dialog_support.h"
 
 namespace {
