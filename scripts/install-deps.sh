@@ -6,7 +6,7 @@ set -euo pipefail
 
 build_packages=(
   build-essential cmake ninja-build pkg-config
-  libfmt-dev libcli11-dev nlohmann-json3-dev
+  libfmt-dev libcli11-dev nlohmann-json3-dev libtomlplusplus-dev
   libudev-dev libcups2-dev
   qt6-base-dev qt6-serialport-dev
   libzint-dev libpng-dev libfreetype-dev fonts-dejavu-core fonts-unifont

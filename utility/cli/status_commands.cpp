@@ -17,22 +17,6 @@ std::string ListText(const char* entry, int index) {
     return entry ? std::string(entry) : fmt::format("unknown ({})", index);
 }
 
-// The national set that a switch 12 value stands for.
-const char* BuyerValueName(int value) {
-    switch (value) {
-        case 0:
-            return "STD";
-        case 1:
-            return "KOR";
-        case 2:
-            return "CHN (GB2312 or BIG5)";
-        case 3:
-            return "JAP";
-        default:
-            return nullptr;
-    }
-}
-
 // Marks a value that no printer setting has (a status file from another tool).
 std::string Marked(std::string text, bool known) {
     return known ? text : text + "  <- no printer setting has this value";

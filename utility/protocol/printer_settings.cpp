@@ -99,6 +99,21 @@ void SetCodePageIndex(SwitchBits& msw2, int index) {
         msw2[static_cast<std::size_t>(kCodePageBits[i])] = (index >> i) & 1;
 }
 
+const char* BuyerValueName(int value) {
+    switch (value) {
+        case 0:
+            return "STD";
+        case 1:
+            return "KOR";
+        case 2:
+            return "CHN (GB2312 or BIG5)";
+        case 3:
+            return "JAP";
+        default:
+            return nullptr;
+    }
+}
+
 int BuyerValueForListIndex(int listIndex) {
     switch (listIndex) {
         case 1:

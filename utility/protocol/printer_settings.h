@@ -67,6 +67,9 @@ inline int BuyerValue(const SwitchBits& msw12) {
 // 3 "CHN-GB2312" and 4 "CHN-BIG5" -> 2, 5 "JAP" -> 3; -1 for the prompt entry 0
 // (which keeps the printer's own value) and for anything out of range.
 int BuyerValueForListIndex(int listIndex);
+// The national set a switch 12 value stands for ("STD", "KOR", "CHN (GB2312 or
+// BIG5)", "JAP"); nullptr for any other value.
+const char* BuyerValueName(int value);
 // True while the default code page does not apply (buyer value 1, 2 or 3).
 inline bool IsNationalBuyerValue(int buyerValue) {
     return buyerValue >= 1 && buyerValue <= 3;

@@ -24,6 +24,7 @@ namespace {
 // bytes), with the POSIX calls it lacks. rename() there refuses an existing
 // target, so the finished file replaces the old one through MoveFileExA.
 constexpr int O_CLOEXEC = O_BINARY | O_NOINHERIT;
+constexpr int O_NONBLOCK = 0;  // opening a file never blocks there
 int fchmod(int, unsigned) {
     return 0;  // Windows keeps no permission bits to carry over
 }
@@ -111,8 +112,49 @@ StatusFileResult ReadStatusFile(const std::string& path, PrinterSettings& settin
     return StatusFileResult::Ok;
 }
 
-StatusFileResult WriteStatusFile(const std::string& path, const PrinterSettings& settings,
-                                 std::string* error) {
+StatusFileResult ReadRegularFile(const std::string& path, std::size_t maxBytes,
+                                 std::string& content, std::string* error) {
+    // Not blocking in open(): a FIFO named by mistake must not hang the program.
+    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (fd.get() < 0) {
+        if (error) *error = SystemReason(errno);
+        return StatusFileResult::OpenFailed;
+    }
+    struct stat info {};
+    if (::fstat(fd.get(), &info) != 0) {
+        if (error) *error = SystemReason(errno);
+        return StatusFileResult::ReadFailed;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        if (error) *error = "it is not a regular file";
+        return StatusFileResult::ReadFailed;
+    }
+    if (static_cast<std::uint64_t>(info.st_size) > maxBytes) {
+        if (error) *error = fmt::format("it is larger than {} bytes", maxBytes);
+        return StatusFileResult::ReadFailed;
+    }
+    std::string text;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            if (error) *error = SystemReason(errno);
+            return StatusFileResult::ReadFailed;
+        }
+        if (n == 0) break;
+        text.append(buffer, static_cast<std::size_t>(n));
+        if (text.size() > maxBytes) {  // it grew while being read
+            if (error) *error = fmt::format("it is larger than {} bytes", maxBytes);
+            return StatusFileResult::ReadFailed;
+        }
+    }
+    content = std::move(text);
+    return StatusFileResult::Ok;
+}
+
+StatusFileResult WriteFileReplacing(const std::string& path, std::span<const std::uint8_t> bytes,
+                                    std::string* error) {
     const std::string temporary = TemporaryNameFor(path);
     // 0666 lets the umask decide, as for any newly created file; an existing
     // file's permissions are carried over below.
@@ -125,8 +167,7 @@ StatusFileResult WriteStatusFile(const std::string& path, const PrinterSettings&
     if (::stat(path.c_str(), &existing) == 0 && S_ISREG(existing.st_mode))
         fchmod(fd.get(), existing.st_mode & 07777);
 
-    const SettingsImage image = EncodeSettings(settings);
-    bool ok = WriteAll(fd.get(), image.data(), image.size()) && fsync(fd.get()) == 0;
+    bool ok = WriteAll(fd.get(), bytes.data(), bytes.size()) && fsync(fd.get()) == 0;
     int saved = errno;
     if (!fd.Close() && ok) {
         ok = false;
@@ -142,6 +183,12 @@ StatusFileResult WriteStatusFile(const std::string& path, const PrinterSettings&
         return StatusFileResult::WriteFailed;
     }
     return StatusFileResult::Ok;
+}
+
+StatusFileResult WriteStatusFile(const std::string& path, const PrinterSettings& settings,
+                                 std::string* error) {
+    const SettingsImage image = EncodeSettings(settings);
+    return WriteFileReplacing(path, image, error);
 }
 
 Message StatusFileFailure(StatusFileResult result, const std::string& path,

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,8 +26,18 @@ bool HasStatusFileName(std::string_view path);
 StatusFileResult ReadStatusFile(const std::string& path, PrinterSettings& settings,
                                 std::string* error = nullptr);
 
-// Writes the 256 bytes to a new file beside the target and renames it over the
-// target, so that a failed save leaves any existing file as it was.
+// Reads a whole regular file of at most maxBytes; anything else (a directory, a
+// FIFO, a device, a larger file) is refused with the reason in `error`.
+StatusFileResult ReadRegularFile(const std::string& path, std::size_t maxBytes,
+                                 std::string& content, std::string* error = nullptr);
+
+// Writes the bytes to a new file beside the target and renames it over the
+// target, so that a failed write leaves any existing file as it was. CreateFailed
+// or WriteFailed with the system's reason in `error`.
+StatusFileResult WriteFileReplacing(const std::string& path, std::span<const std::uint8_t> bytes,
+                                    std::string* error = nullptr);
+
+// Writes the 256 bytes of the record through WriteFileReplacing.
 StatusFileResult WriteStatusFile(const std::string& path, const PrinterSettings& settings,
                                  std::string* error = nullptr);
 
