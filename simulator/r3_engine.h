@@ -32,11 +32,13 @@ enum class FaultMode {
     FontStall,          // after stallAfterBytes font data bytes, takes nothing for stallMs
     PartialWrite,       // after stallAfterBytes received bytes, takes nothing for stallMs
     RestartLosesInput,  // input that arrives while restarting after OUT is lost
+    IgnoreSwitchWrite,  // writes of memory switch ignoredSwitch are answered but not kept
 };
 
 // Parses "none", "wrong-model", "wrong-names", "silence", "garbage", "endless",
 // "late", "disconnect", "no-switch-answer", "hang-up-after-in", "font-stall",
-// "partial-write", "restart-loses-input"; nullopt for anything else.
+// "partial-write", "restart-loses-input", "ignore-switch-write"; nullopt for
+// anything else.
 std::optional<FaultMode> ParseFaultMode(const std::string& text);
 const char* FaultModeName(FaultMode mode);
 
@@ -78,6 +80,7 @@ struct PrinterConfig {
     std::int64_t replyDelayMs = 1500;
     std::uint64_t disconnectAfterBytes = 64;
     int silentSwitch = 10;
+    int ignoredSwitch = 10;
     // Where the stall faults stop taking data (font data bytes for FontStall, all
     // received bytes for PartialWrite) and for how long; 0 ms: never again. A
     // stall longer than the host's write time-out makes that write come back

@@ -46,6 +46,7 @@ std::optional<FaultMode> ParseFaultMode(const std::string& text) {
         {"font-stall", FaultMode::FontStall},
         {"partial-write", FaultMode::PartialWrite},
         {"restart-loses-input", FaultMode::RestartLosesInput},
+        {"ignore-switch-write", FaultMode::IgnoreSwitchWrite},
     };
     for (const auto& [name, mode] : kNames) {
         if (text == name) return mode;
@@ -81,6 +82,8 @@ const char* FaultModeName(FaultMode mode) {
             return "partial-write";
         case FaultMode::RestartLosesInput:
             return "restart-loses-input";
+        case FaultMode::IgnoreSwitchWrite:
+            return "ignore-switch-write";
     }
     return "?";
 }
@@ -244,6 +247,11 @@ void R3Engine::handleSetup(const std::vector<std::uint8_t>& data, std::int64_t n
                     note(fmt::format("memory switch {} write ignored: bad setting character",
                                      number),
                          now);
+                    continue;
+                }
+                if (config_.fault == FaultMode::IgnoreSwitchWrite &&
+                    number == config_.ignoredSwitch) {
+                    note(fmt::format("memory switch {} write answered but dropped", number), now);
                     continue;
                 }
                 pending_[static_cast<std::size_t>(number - 1)] = value;

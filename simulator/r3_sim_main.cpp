@@ -88,6 +88,9 @@ constexpr const char* kFooter = R"(FAULT MODES
     restart-loses-input
                  lose the input that arrives while restarting after OUT
                  (--restart-ms) instead of carrying it out afterwards
+    ignore-switch-write
+                 answer the writes of memory switch --ignored-switch as usual but
+                 keep the switch as it was
 
 EXAMPLES
     r3-sim --link /tmp/r3
@@ -255,6 +258,10 @@ int main(int argc, char** argv) {
         ->capture_default_str();
     app.add_option("--silent-switch", config.silentSwitch,
                    "Memory switch whose read the no-switch-answer fault leaves unanswered")
+        ->type_name("N")
+        ->capture_default_str();
+    app.add_option("--ignored-switch", config.ignoredSwitch,
+                   "Memory switch whose writes the ignore-switch-write fault drops")
         ->type_name("N")
         ->capture_default_str();
     app.add_option("--stall-after", config.stallAfterBytes,

@@ -8,6 +8,7 @@
 #include <iterator>
 #include <nlohmann/json.hpp>
 
+#include "cli_wire.h"
 #include "fifo_watchdog.h"
 #include "payloads.h"
 #include "program.h"
@@ -20,44 +21,7 @@ namespace tessaly {
 namespace {
 
 using ::testing::HasSubstr;
-using Bytes = std::vector<std::uint8_t>;
-
-using Outcome = tessaly::testing::Program::Outcome;
-
-Outcome RunCli(const std::vector<std::string>& args, int limitMs = 60000) {
-    tessaly::testing::Program program(TESSALY_CLI, args);
-    EXPECT_TRUE(program.started());
-    return program.Wait(limitMs);
-}
-
-Bytes Cmd(std::initializer_list<int> list) {
-    Bytes v;
-    for (int b : list) v.push_back(static_cast<std::uint8_t>(b));
-    return v;
-}
-
-const Bytes kCheck =
-    Cmd({0x1B, 0x40, 0x1B, 0x3D, 0x01, 0x1D, 0x61, 0x00, 0x1D, 0x49, 0x01, 0x1D, 0x49, 0x42});
-
-Bytes GetStatusWire() {
-    Bytes w = Cmd({0x1B, 0x40, 0x1B, 0x3D, 0x01, 0x1D, 0x49, 0x41, 0x1D, 0x28, 0x45, 0x02,
-                   0x00, 0x0C, 0x08, 0x1D, 0x49, 0x43, 0x1D, 0x61, 0x00, 0x1D, 0x49, 0x01});
-    for (int n : {2, 8, 9, 1, 10, 11, 12}) {
-        const Bytes q = Cmd({0x1D, 0x28, 0x45, 0x02, 0x00, 0x04, n});
-        w.insert(w.end(), q.begin(), q.end());
-    }
-    for (int a : {1, 2, 3, 4}) {
-        const Bytes q = Cmd({0x1D, 0x28, 0x45, 0x02, 0x00, 0x0C, a});
-        w.insert(w.end(), q.begin(), q.end());
-    }
-    w.insert(w.end(), {0x1B, 0x3D, 0x01});
-    return w;
-}
-
-bool Contains(const Bytes& haystack, const Bytes& needle) {
-    return std::search(haystack.begin(), haystack.end(), needle.begin(), needle.end()) !=
-           haystack.end();
-}
+using namespace tessaly::testing::wire;
 
 struct StatusCli : ::testing::Test {
     sim::PrinterConfig config;

@@ -236,8 +236,10 @@ TEST(DiffSettings, GroupsBitsBySettingAndReportsTheRestPerSwitch) {
     ASSERT_EQ(changes.size(), 6u);
     EXPECT_EQ(changes[0], (SettingChange{"paper_width", "3 Inch", "2 Inch", {{10, 5}}}));
     EXPECT_EQ(changes[1].key, "code_page");
-    EXPECT_EQ(changes[1].from, "\"PC865 (Nordic)\"");
-    EXPECT_EQ(changes[1].to, "\"PC863 (Canadian-French)\"");
+    EXPECT_EQ(changes[1].from, "PC865 (Nordic)");
+    EXPECT_EQ(changes[1].to, "PC863 (Canadian-French)");
+    EXPECT_EQ(changes[1].Label(), "Default Code Page");
+    EXPECT_EQ(changes[0].Label(), "Paper Width");
     EXPECT_EQ(changes[1].BitsText(), "msw2 bit 4");
     EXPECT_EQ(changes[2], (SettingChange{"buyer_set", "STD", "JAP", {{12, 1}, {12, 2}}}));
     EXPECT_EQ(changes[2].BitsText(), "msw12 bits 1, 2");

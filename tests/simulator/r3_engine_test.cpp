@@ -517,6 +517,19 @@ TEST(R3EngineFaults, NoSwitchAnswerLeavesOnlyThatSwitchUnanswered) {
     EXPECT_EQ(Exchange(engine, ReadSwitch(11)), SwitchReply("00000000"));
 }
 
+TEST(R3EngineFaults, IgnoreSwitchWriteAnswersButKeepsOnlyThatSwitch) {
+    PrinterConfig config;
+    config.fault = FaultMode::IgnoreSwitchWrite;
+    config.ignoredSwitch = 10;
+    R3Engine engine(config);
+    EXPECT_EQ(Exchange(engine, kEnterSetup), kSetupAck);
+    EXPECT_EQ(Exchange(engine, WriteSwitch(10, "00010000")), kSetupAck) << "silently";
+    EXPECT_EQ(Exchange(engine, WriteSwitch(8, "01000010")), kSetupAck);
+    EXPECT_EQ(Exchange(engine, kLeaveSetup), kSetupAck);
+    EXPECT_EQ(engine.memorySwitch(10), 0);
+    EXPECT_EQ(engine.memorySwitch(8), 0x42);
+}
+
 TEST(R3EngineFaults, HangUpAfterInAnswersInThenDropsTheLine) {
     PrinterConfig config;
     config.fault = FaultMode::HangUpAfterIn;

@@ -77,6 +77,11 @@ bool Runtime::RecoverQueues(bool explicitly) {
     return ok;
 }
 
+void Runtime::Error(const std::string& text) const {
+    if (onError_) return onError_(text);
+    fmt::print(stderr, "{}\n", text);
+}
+
 void Runtime::Print(const std::string& line) const {
     if (!options.quiet) fmt::print("{}\n", line);
 }
@@ -107,10 +112,16 @@ bool Runtime::BuildSettings(PortSettings& settings, std::string& error) {
 }
 
 int Runtime::Connect() {
+    if (options.ports.size() > 1) {
+        Error(fmt::format("--port was given {} times, but only 'apply' works on several printers "
+                          "at once.",
+                          options.ports.size()));
+        return kUsage;
+    }
     PortSettings settings;
     std::string error;
     if (!BuildSettings(settings, error)) {
-        fmt::print(stderr, "{}\n", error);
+        Error(error);
         return options.port.empty() ? kUsage : kFileOrPort;
     }
     const auto choice = ChoosePort(settings.portName);
@@ -140,10 +151,10 @@ int Runtime::Connect() {
         case CheckResult::Connected:
             return kOk;
         case CheckResult::SetupFailed:
-            fmt::print(stderr,
-                       "'{}' is not a printer port name. Use a name that 'tessaly-cli ports' "
-                       "lists, a device path such as /dev/ttyS0, or COM1.\n",
-                       settings.portName);
+            Error(fmt::format(
+                "'{}' is not a printer port name. Use a name that 'tessaly-cli ports' lists, a "
+                "device path such as /dev/ttyS0, or COM1.",
+                settings.portName));
             return kFileOrPort;
         case CheckResult::OpenFailed:
         case CheckResult::PortError:

@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "clock.h"
 #include "connection_check.h"
@@ -20,7 +21,8 @@ namespace tessaly::cli {
 enum Exit : int { kOk = 0, kPrinterFailed = 1, kUsage = 2, kFileOrPort = 3 };
 
 struct GlobalOptions {
-    std::string port;
+    std::string port;                // the first --port
+    std::vector<std::string> ports;  // every --port, in the order given
     int baud = 19200;
     int dataBits = 8;
     std::string parity = "none";
@@ -58,9 +60,17 @@ class Runtime {
     // Runs the connection check as the main window does before any printer
     // function. Returns kOk when the printer is connected, else the exit status.
     int Connect();
-    Session session() { return Session{port_, clock_, notifier_}; }
+    Session session() { return Session{port_, clock_, notifier()}; }
     PrinterPort& port() { return port_; }
-    Notifier& notifier() { return notifier_; }
+    Notifier& notifier() { return notifierOverride_ ? *notifierOverride_ : notifier_; }
+    // Sends the messages and the errors of this runtime elsewhere than to the
+    // console, for runs that report them per printer.
+    void Redirect(Notifier& notifier, std::function<void(const std::string&)> onError) {
+        notifierOverride_ = &notifier;
+        onError_ = std::move(onError);
+    }
+    // An error that ends a command: printed on standard error unless redirected.
+    void Error(const std::string& text) const;
     Clock& clock() { return clock_; }
     PortType interfaceType() const { return interfaceType_; }
     // What the last connection check saw; none when no check ran.
@@ -77,6 +87,8 @@ class Runtime {
     std::unique_ptr<VirtualPrinter> virtualPrinter_;
     Clock& clock_;
     ConsoleNotifier notifier_;
+    Notifier* notifierOverride_ = nullptr;
+    std::function<void(const std::string&)> onError_;
     // Local print queues kept off the serial or parallel port in use. Declared
     // before port_ so that the port is closed before the queues are resumed.
     PortDiversion diversion_;

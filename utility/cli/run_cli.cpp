@@ -1,7 +1,9 @@
 #include <fmt/format.h>
 
+#include "apply_command.h"
 #include "cli_runtime.h"
 #include "payloads.h"
+#include "profile_commands.h"
 #include "regular_file.h"
 #include "status_commands.h"
 
@@ -19,7 +21,8 @@ to standard error.)";
 constexpr const char* kFooter = R"(
 EXIT STATUS
   0  success
-  1  the printer refused or failed (wrong model or name, short write, ...)
+  1  the printer refused or failed (wrong model or name, short write, settings
+     not taken, ...); for apply on several printers: any printer failed
   2  usage error (unknown option, bad hexadecimal text, no port)
   3  file or port error (port missing, busy, no permission, unreadable file;
      with --require-diversion, a print queue on the port could not be paused)
@@ -42,6 +45,10 @@ EXAMPLES
   tessaly-cli --port /dev/ttyUSB0 --yes set-status shop.sts
   tessaly-cli show shop.sts --json
   tessaly-cli --port /dev/ttyS0 queues
+  tessaly-cli --port /dev/ttyUSB0 export --profile shop.toml
+  tessaly-cli convert shop.sts shop.toml
+  tessaly-cli --port /dev/ttyUSB0 --port /dev/ttyUSB1 apply shop.toml
+  tessaly-cli apply --all-r3 --json shop.toml
 
 FILES
   *.bin  command files for send-file: raw printer bytes in a regular file of at
@@ -64,7 +71,12 @@ int RunCli(int argc, char** argv) {
     app.require_subcommand(1);
     app.fallthrough();
     auto& o = rt.options;
-    app.add_option("--port", o.port, "Printer port: COM1, /dev/ttyS0, LPT1, R-3:/dev/usb/lp0 ...");
+    app.add_option("--port", o.ports,
+                   "Printer port: COM1, /dev/ttyS0, LPT1, R-3:/dev/usb/lp0 ... (apply takes it "
+                   "several times)")
+        ->each([&o](const std::string& name) {
+            if (o.port.empty()) o.port = name;
+        });
     app.add_option("--baud", o.baud, "Baud rate")
         ->default_val(19200)
         ->check(CLI::IsMember({1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200}));
@@ -92,6 +104,8 @@ int RunCli(int argc, char** argv) {
     AddCoreCommands(app, rt, exitStatus);
     AddStatusCommands(app, rt, exitStatus);
     AddQueueCommands(app, rt, exitStatus);
+    AddProfileCommands(app, rt, exitStatus);
+    AddApplyCommand(app, rt, exitStatus);
 
     try {
         app.parse(argc, argv);

@@ -8,6 +8,7 @@
 #include "pacing_engine.h"
 #include "payloads.h"
 #include "printer_status_dialog.h"
+#include "profile_commands.h"
 #include "status_file.h"
 
 namespace tessaly::cli {
@@ -128,6 +129,35 @@ std::string StatusJson(const PrinterSettings& s, const PrinterIdentity* identity
     return j.dump(2) + "\n";
 }
 
+DialogParts::DialogParts(Runtime& rt) : timers(rt.clock()) {
+    // The dialog asks before Set Status writes anything whether stand-in font data
+    // may go to a printer; a virtual printer takes it without asking.
+    FontDownload::PayloadLookup payloads = payloads::FindFontPayload;
+    if (rt.options.virtualPrinter) {
+        payloads = [](int id) {
+            auto payload = payloads::FindFontPayload(id);
+            if (payload) payload->standIn = false;
+            return payload;
+        };
+    }
+    dialog = std::make_unique<ui::PrinterStatusDialog>(ui::StatusDialogDeps{
+        rt.port(), rt.clock(), rt.notifier(), runner, timers, 0, std::move(payloads)});
+}
+
+int DialogParts::SetStatus() {
+    dialog->OnSetStatus();
+    if (dialog->downloading()) timers.run([this](int id) { dialog->OnTimer(id); });
+    switch (dialog->lastSetStatus()) {
+        case SetStatusOutcome::Done:
+            return kOk;
+        case SetStatusOutcome::FontDownloadStarted:
+            return dialog->downloadOutcome() == FontDownload::Outcome::Succeeded ? kOk
+                                                                                 : kPrinterFailed;
+        default:
+            return kPrinterFailed;
+    }
+}
+
 namespace {
 
 // A progress bar on standard error, drawn only for a terminal.
@@ -155,21 +185,10 @@ class TerminalProgress {
     int last_ = -1;
 };
 
-struct DialogParts {
-    ui::InlineRunner runner;
-    PacingEngine timers;
-    std::unique_ptr<ui::PrinterStatusDialog> dialog;
-
-    DialogParts(Runtime& rt, FontDownload::PayloadLookup payloads) : timers(rt.clock()) {
-        dialog = std::make_unique<ui::PrinterStatusDialog>(ui::StatusDialogDeps{
-            rt.port(), rt.clock(), rt.notifier(), runner, timers, 0, std::move(payloads)});
-    }
-};
-
 int GetStatusCommand(Runtime& rt, const std::string& savePath, bool json) {
     if (json) rt.options.quiet = true;  // standard output carries only the JSON
     if (const int status = rt.Connect(); status != kOk) return status;
-    DialogParts parts(rt, payloads::FindFontPayload);
+    DialogParts parts(rt);
     ui::PrinterStatusDialog& dialog = *parts.dialog;
     dialog.OnGetStatus();
     if (!dialog.lastGetStatusOk()) return kPrinterFailed;
@@ -201,43 +220,22 @@ int SetStatusCommand(Runtime& rt, const std::string& path) {
         return kFileOrPort;
     }
     if (const int status = rt.Connect(); status != kOk) return status;
-    // The dialog asks before Set Status writes anything whether stand-in font data
-    // may go to a printer; a virtual printer takes it without asking.
-    FontDownload::PayloadLookup lookup = payloads::FindFontPayload;
-    if (rt.options.virtualPrinter) {
-        lookup = [](int id) {
-            auto payload = payloads::FindFontPayload(id);
-            if (payload) payload->standIn = false;
-            return payload;
-        };
-    }
-    DialogParts parts(rt, std::move(lookup));
+    DialogParts parts(rt);
     ui::PrinterStatusDialog& dialog = *parts.dialog;
     TerminalProgress bar(!rt.options.quiet);
     dialog.progress().onPosition = [&bar](int position) { bar.Show(position); };
 
     dialog.OnLoadStatus(path);
     if (!dialog.lastFileOk()) return kFileOrPort;
-    dialog.OnSetStatus();
-    if (dialog.lastSetStatus() == SetStatusOutcome::StandInsDeclined) {
-        fmt::print(stderr, "Nothing was written to the printer.\n");
-        return kPrinterFailed;
-    }
-    if (dialog.lastSetStatus() == SetStatusOutcome::HandshakeFailed ||
-        dialog.lastSetStatus() == SetStatusOutcome::WriteFailed)
-        return kPrinterFailed;
-    if (dialog.downloading()) {
-        parts.timers.run([&dialog](int id) { dialog.OnTimer(id); });
-        bar.Finish();
-        return dialog.downloadOutcome() == FontDownload::Outcome::Succeeded ? kOk : kPrinterFailed;
-    }
+    const int status = parts.SetStatus();
     bar.Finish();
-    if (dialog.lastSetStatus() == SetStatusOutcome::FontDownloadStarted)
-        return dialog.downloadOutcome() == FontDownload::Outcome::Succeeded ? kOk : kPrinterFailed;
-    return kOk;
+    if (dialog.lastSetStatus() == SetStatusOutcome::StandInsDeclined)
+        fmt::print(stderr, "Nothing was written to the printer.\n");
+    return status;
 }
 
 int ShowCommand(Runtime& rt, const std::string& path, bool json) {
+    if (HasProfileFileName(path)) return ShowProfile(path, json);
     PrinterSettings settings;
     std::string reason;
     if (!HasStatusFileName(path)) {
@@ -261,7 +259,8 @@ void AddStatusCommands(CLI::App& app, Runtime& rt, int& exit) {
         "get-status", "Read the printer's identity, memory switches and serial conditions.");
     auto savePath = std::make_shared<std::string>();
     auto getJson = std::make_shared<bool>(false);
-    get->add_option("--save", *savePath, "Also write the settings to a status file (*.sts)");
+    get->add_option("--save", *savePath,
+                    "Also write the settings to a status file (*.sts) or profile (*.toml)");
     get->add_flag("--json", *getJson, "Print JSON instead of a table");
     get->callback([&, savePath, getJson] { exit = GetStatusCommand(rt, *savePath, *getJson); });
 
@@ -272,10 +271,12 @@ void AddStatusCommands(CLI::App& app, Runtime& rt, int& exit) {
     set->add_option("FILE", *setPath, "Status file (*.sts)")->required();
     set->callback([&, setPath] { exit = SetStatusCommand(rt, *setPath); });
 
-    auto* show = app.add_subcommand("show", "Decode a status file without a printer.");
+    auto* show = app.add_subcommand(
+        "show", "Decode a status file or a settings profile without a printer.");
     auto showPath = std::make_shared<std::string>();
     auto showJson = std::make_shared<bool>(false);
-    show->add_option("FILE", *showPath, "Status file (*.sts)")->required();
+    show->add_option("FILE", *showPath, "Status file (*.sts) or settings profile (*.toml)")
+        ->required();
     show->add_flag("--json", *showJson, "Print JSON instead of a table");
     show->callback([&, showPath, showJson] { exit = ShowCommand(rt, *showPath, *showJson); });
 }

@@ -4,7 +4,10 @@
 #include <string>
 
 #include "cli_runtime.h"
+#include "operation_runner.h"
+#include "pacing_engine.h"
 #include "printer_settings.h"
+#include "printer_status_dialog.h"
 
 namespace tessaly::cli {
 
@@ -17,5 +20,18 @@ std::string StatusTable(const PrinterSettings& settings, const PrinterIdentity* 
                         const SerialConditions* serial, bool fromFile);
 std::string StatusJson(const PrinterSettings& settings, const PrinterIdentity* identity,
                        const SerialConditions* serial, bool fromFile);
+
+// The printer status dialog without a window, run inline on the caller's thread
+// over the runtime's open port.
+struct DialogParts {
+    ui::InlineRunner runner;
+    PacingEngine timers;
+    std::unique_ptr<ui::PrinterStatusDialog> dialog;
+
+    explicit DialogParts(Runtime& rt);
+    // Set Status of the dialog's record, with the font download it starts run to
+    // its end. The exit status.
+    int SetStatus();
+};
 
 }  // namespace tessaly::cli

@@ -130,4 +130,12 @@ int BuyerValueForListIndex(int listIndex) {
     }
 }
 
+int ListIndexForBuyerValue(int buyerValue) {
+    if (buyerValue == BuyerValueForListIndex(4)) return 0;  // CHN-GB2312 or CHN-BIG5
+    for (int index = 1; index < static_cast<int>(kBuyerSetNames.size()); ++index) {
+        if (BuyerValueForListIndex(index) == buyerValue) return index;
+    }
+    return 0;
+}
+
 }  // namespace tessaly

@@ -67,6 +67,9 @@ inline int BuyerValue(const SwitchBits& msw12) {
 // 3 "CHN-GB2312" and 4 "CHN-BIG5" -> 2, 5 "JAP" -> 3; -1 for the prompt entry 0
 // (which keeps the printer's own value) and for anything out of range.
 int BuyerValueForListIndex(int listIndex);
+// The other way round: 0 STD -> 1, 1 KOR -> 2, 3 JAP -> 5; 0 (no entry) for the
+// Chinese value 2, which two entries write, and for values no entry writes.
+int ListIndexForBuyerValue(int buyerValue);
 // The national set a switch 12 value stands for ("STD", "KOR", "CHN (GB2312 or
 // BIG5)", "JAP"); nullptr for any other value.
 const char* BuyerValueName(int value);

@@ -77,14 +77,8 @@ std::string QuotedList(const std::vector<std::string>& values) {
     return out;
 }
 
-// The code-page entry a profile names: the list's text when it names one entry
-// alone, else the number ("Reserved" stands for three entries).
-std::string CodePageValue(int index) {
-    const char* name = ListEntry(kCodePageNames, index);
-    if (name == nullptr) return std::to_string(index);
-    const auto same = std::count_if(kCodePageNames.begin(), kCodePageNames.end(),
-                                    [name](const char* n) { return std::string_view(n) == name; });
-    return same == 1 ? Quote(name) : std::to_string(index);
+std::string CodePageText(int index) {
+    return UniqueCodePageName(index).value_or(std::to_string(index));
 }
 
 std::string BuyerValueText(int value) {
@@ -215,8 +209,7 @@ class ProfileReader {
         if (index < 0) {
             std::vector<std::string> names;
             for (std::size_t i = 0; i < kCodePageNames.size(); ++i) {
-                if (CodePageValue(static_cast<int>(i)).front() == '"')
-                    names.emplace_back(kCodePageNames[i]);
+                if (UniqueCodePageName(static_cast<int>(i))) names.emplace_back(kCodePageNames[i]);
             }
             return Fail(key, node,
                         "an entry of the code-page list (" + QuotedList(names) +
@@ -385,9 +378,26 @@ std::vector<std::pair<int, int>> BitList(int switchNumber, std::uint8_t mask) {
 
 }  // namespace
 
+std::optional<std::string> UniqueCodePageName(int index) {
+    const char* name = ListEntry(kCodePageNames, index);
+    if (name == nullptr) return std::nullopt;
+    const auto same = std::count_if(kCodePageNames.begin(), kCodePageNames.end(),
+                                    [name](const char* n) { return std::string_view(n) == name; });
+    if (same != 1) return std::nullopt;
+    return std::string(name);
+}
+
 bool SettingsProfile::Complete() const {
     return std::all_of(switches.begin(), switches.end(),
                        [](const SwitchRequest& r) { return r.named == 0xFF; });
+}
+
+const SwitchRequest& SettingsProfile::request(int switchNumber) const {
+    return switches.at(IndexOf(switchNumber));
+}
+
+std::string RequestText(const SwitchRequest& request) {
+    return BitsString(request.value, request.named);
 }
 
 std::string SettingKey(const SwitchSetting& setting) {
@@ -440,7 +450,9 @@ std::string FormatProfile(const SettingsProfile& p, std::string_view heading) {
     if (named(kCodePageSwitch, kCodePageMask)) {
         SwitchBits bits{};
         SetSwitchValue(bits, value(kCodePageSwitch));
-        out += fmt::format("{} = {}\n", kCodePageKey, CodePageValue(CodePageIndex(bits)));
+        const int index = CodePageIndex(bits);
+        const auto name = UniqueCodePageName(index);
+        out += fmt::format("{} = {}\n", kCodePageKey, name ? Quote(*name) : std::to_string(index));
         covered[IndexOf(kCodePageSwitch)] |= kCodePageMask;
     }
     const std::int32_t y = p.buyerSetIndex;
@@ -489,6 +501,19 @@ SettingsProfile ProfileFromSettings(const PrinterSettings& settings) {
         if (!PlainBits(bits)) profile.elements[i] = bits;
     }
     profile.buyerSetIndex = settings.buyerSetIndex;
+    return profile;
+}
+
+SettingsProfile WrittenProfile(const PrinterSettings& settings) {
+    SettingsProfile profile = ProfileFromSettings(settings);
+    SwitchRequest& msw1 = profile.switches[IndexOf(1)];
+    msw1.named = kSwitch1WrittenMask;
+    msw1.value &= kSwitch1WrittenMask;
+    profile.elements[IndexOf(1)].reset();
+    if (settings.buyerSetIndex == 0) {
+        profile.switches[IndexOf(kBuyerSwitch)] = {};
+        profile.elements[IndexOf(kBuyerSwitch)].reset();
+    }
     return profile;
 }
 
@@ -550,6 +575,15 @@ std::string SettingChange::BitsText() const {
     return text;
 }
 
+std::string SettingChange::Label() const {
+    for (const SwitchSetting& s : kSwitchSettings) {
+        if (key == SettingKey(s)) return s.label;
+    }
+    if (key == kCodePageKey) return "Default Code Page";
+    if (key == kBuyerSetKey) return "Buyer Set";
+    return fmt::format("Memory switch {} (bits 8..1)", bits.empty() ? 0 : bits.front().first);
+}
+
 std::vector<SettingChange> DiffSettings(const PrinterSettings& from, const PrinterSettings& to) {
     std::vector<SettingChange> changes;
     auto value = [](const PrinterSettings& s, int number) {
@@ -566,8 +600,8 @@ std::vector<SettingChange> DiffSettings(const PrinterSettings& from, const Print
                            BitList(s.switchNumber, m)});
     }
     if (const std::uint8_t d = differing(kCodePageSwitch) & kCodePageMask) {
-        changes.push_back({kCodePageKey, CodePageValue(CodePageIndex(from.msw2)),
-                           CodePageValue(CodePageIndex(to.msw2)), BitList(kCodePageSwitch, d)});
+        changes.push_back({kCodePageKey, CodePageText(CodePageIndex(from.msw2)),
+                           CodePageText(CodePageIndex(to.msw2)), BitList(kCodePageSwitch, d)});
     }
     if (const std::uint8_t d = differing(kBuyerSwitch)) {
         changes.push_back({kBuyerSetKey, BuyerValueText(value(from, kBuyerSwitch)),
@@ -607,26 +641,14 @@ ApplyPlan PlanApply(const PrinterSettings& printer, const SettingsProfile& profi
         y = profile.buyerSetIndex;
         if (y == 0) {
             // The profile names switch 12 only as bits: the list entry that writes them.
-            switch (wantedBuyer) {
-                case 0:
-                    y = 1;
-                    break;
-                case 1:
-                    y = 2;
-                    break;
-                case 3:
-                    y = 5;
-                    break;
-                case 2:
-                    refusals.push_back(
-                        "switch 12 asks for a Chinese buyer set; name it as buyer_set = "
-                        "\"CHN-GB2312\" or \"CHN-BIG5\" so that the matching font is downloaded");
-                    break;
-                default:
-                    refusals.push_back(fmt::format(
-                        "switch 12 value {} is no buyer set (STD 0, KOR 1, CHN 2, JAP 3)",
-                        wantedBuyer));
-                    break;
+            y = ListIndexForBuyerValue(wantedBuyer);
+            if (y == 0 && wantedBuyer == BuyerValueForListIndex(4)) {
+                refusals.push_back(
+                    "switch 12 asks for a Chinese buyer set; name it as buyer_set = "
+                    "\"CHN-GB2312\" or \"CHN-BIG5\" so that the matching font is downloaded");
+            } else if (y == 0) {
+                refusals.push_back(fmt::format(
+                    "switch 12 value {} is no buyer set (STD 0, KOR 1, CHN 2, JAP 3)", wantedBuyer));
             }
         } else if (y < 1 || y > 5) {
             refusals.push_back(
@@ -675,6 +697,26 @@ bool WriteProfileFile(const std::string& path, const SettingsProfile& profile,
         return false;
     }
     return true;
+}
+
+bool LoadProfile(const std::string& path, PrinterSettings& settings, StatusView& view,
+                 Notifier& notifier) {
+    SettingsProfile profile;
+    std::string error;
+    if (!ReadProfileFile(path, profile, error)) {
+        notifier.notify({error, "Warning", MessageIcon::Exclamation});
+        return false;
+    }
+    settings = OverlayProfile(settings, profile);
+    ShowLoadedStatus(settings, view);
+    return true;
+}
+
+bool SaveProfile(const std::string& path, const PrinterSettings& settings, Notifier& notifier) {
+    std::string error;
+    if (WriteProfileFile(path, ProfileFromSettings(settings), {}, error)) return true;
+    notifier.notify({error, "Warning", MessageIcon::Exclamation});
+    return false;
 }
 
 }  // namespace tessaly

@@ -8,7 +8,9 @@
 #include <utility>
 #include <vector>
 
+#include "notifier.h"
 #include "printer_settings.h"
+#include "status_view.h"
 
 namespace tessaly {
 
@@ -38,7 +40,16 @@ struct SettingsProfile {
 
     // True when every bit of every switch is named, as a status file needs.
     bool Complete() const;
+    // The request for switch 1, 2, 8, 9, 10, 11 or 12.
+    const SwitchRequest& request(int switchNumber) const;
 };
+
+// The bits as a profile writes them, bit 8 first, x for bits not named: "0100001x".
+std::string RequestText(const SwitchRequest& request);
+// The entry of the code-page list as a profile names it; nullopt for an index that
+// has no entry or whose text several entries share ("Reserved"): a profile names
+// those by number.
+std::optional<std::string> UniqueCodePageName(int index);
 
 // The key of a two-way setting: its label in lower case with '_' for blanks
 // ("Paper Width" -> "paper_width").
@@ -57,6 +68,10 @@ std::string FormatProfile(const SettingsProfile& profile, std::string_view headi
 
 // Every bit of the record, and its buyer-set index, as a profile.
 SettingsProfile ProfileFromSettings(const PrinterSettings& settings);
+// What Set Status of the record writes, as a profile: switch 1 bits 4 and 5 only
+// (it writes switch 1 through a template), and switch 12 only when the record
+// names a buyer-set entry (entry 0 keeps the printer's set).
+SettingsProfile WrittenProfile(const PrinterSettings& settings);
 // The record a complete profile describes (the inverse of ProfileFromSettings);
 // nullopt with `error` listing the bits the profile leaves to the printer.
 std::optional<PrinterSettings> SettingsFromProfile(const SettingsProfile& profile,
@@ -75,6 +90,8 @@ struct SettingChange {
     bool operator==(const SettingChange&) const = default;
     // "msw10 bit 5" or "msw2 bits 3, 4"
     std::string BitsText() const;
+    // The setting as the status pages call it: "Paper Width", "Default Code Page".
+    std::string Label() const;
 };
 // The memory-switch bits (any non-zero element counts as set) that differ between
 // two records, grouped by setting; bits no named setting covers are reported per
@@ -104,5 +121,13 @@ bool ReadProfileFile(const std::string& path, SettingsProfile& profile, std::str
 // was. False with `error`.
 bool WriteProfileFile(const std::string& path, const SettingsProfile& profile,
                       std::string_view heading, std::string& error);
+
+// Load Status for a profile: the profile is laid over the record (bits it leaves
+// to the printer keep the record's value) and shown as Load Status shows a status
+// file. Tells the user and leaves the record unchanged when the file is refused.
+bool LoadProfile(const std::string& path, PrinterSettings& settings, StatusView& view,
+                 Notifier& notifier);
+// Save Status for a profile: every bit of the record and its buyer-set index.
+bool SaveProfile(const std::string& path, const PrinterSettings& settings, Notifier& notifier);
 
 }  // namespace tessaly

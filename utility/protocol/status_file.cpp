@@ -268,12 +268,16 @@ bool LoadStatus(const std::string& path, PrinterSettings& settings, StatusView& 
         notifier.notify(StatusFileFailure(result, path, reason));
         return false;
     }
+    ShowLoadedStatus(settings, view);
+    if (const auto warning = UnknownValuesWarning(path, settings)) notifier.notify(*warning);
+    return true;
+}
+
+void ShowLoadedStatus(const PrinterSettings& settings, StatusView& view) {
     view.setButtonsEnabled(kSetButton | kSaveButton, true);
     view.refreshPages(true);
     view.selectBuyerSet(settings.buyerSetIndex);
     view.repaint();
-    if (const auto warning = UnknownValuesWarning(path, settings)) notifier.notify(*warning);
-    return true;
 }
 
 }  // namespace tessaly

@@ -66,6 +66,10 @@ std::optional<Message> UnknownValuesWarning(const std::string& path,
 // identity and serial conditions are untouched.
 bool LoadStatus(const std::string& path, PrinterSettings& settings, StatusView& view,
                 Notifier& notifier);
+// The end of Load Status, for a record that came from anywhere: Set Status and
+// Save Status become usable, the pages show the record and the buyer-set list
+// selects its index.
+void ShowLoadedStatus(const PrinterSettings& settings, StatusView& view);
 
 namespace messages {
 inline const Message kWrongFormatFile{"Wrong format files loaded.", "Warning",

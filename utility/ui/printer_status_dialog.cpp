@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include <fmt/format.h>
+
 #include "status_file.h"
 
 namespace tessaly::ui {
@@ -40,11 +42,16 @@ void PrinterStatusDialog::Run(std::function<void()> job) {
 
 void PrinterStatusDialog::OnGetStatus() {
     if (!enabled(kGetButton)) return;
-    Run([this] { lastGetStatus_ = exchange_->GetStatus(); });
+    Run([this] {
+        lastGetStatus_ = exchange_->GetStatus();
+        if (lastGetStatus_) printerSettings_ = record_.settings;
+        fileLoadedSinceGetStatus_ = false;
+    });
 }
 
 void PrinterStatusDialog::OnSetStatus() {
-    if (!enabled(kSetButton)) return;
+    if (!enabled(kSetButton) || busy_ || download_->active()) return;
+    if (!ConfirmChangesFromFile()) return;
     Run([this] {
         // A national set hands over to a font download once switch 12 is written:
         // stand-in font data is agreed to before anything reaches the printer.
@@ -55,8 +62,27 @@ void PrinterStatusDialog::OnSetStatus() {
             lastSetStatus_ = SetStatusOutcome::StandInsDeclined;
             return;
         }
+        // Until the next Get Status nobody knows what the printer took.
+        printerSettings_.reset();
+        fileLoadedSinceGetStatus_ = false;
         lastSetStatus_ = SetStatus(*exchange_, *download_);
     });
+}
+
+std::optional<std::vector<SettingChange>> PrinterStatusDialog::ChangesToPrinter() const {
+    if (!printerSettings_) return std::nullopt;
+    return DiffSettings(*printerSettings_, record_.settings);
+}
+
+bool PrinterStatusDialog::ConfirmChangesFromFile() {
+    if (!fileLoadedSinceGetStatus_) return true;
+    const auto changes = ChangesToPrinter();
+    if (!changes || changes->empty()) return true;
+    std::string text = "Set Status will change these settings of the printer:\n\n";
+    for (const SettingChange& c : *changes) text += fmt::format("{}: {} -> {}\n", c.Label(), c.from, c.to);
+    text += "\nWrite them to the printer now?";
+    return deps_.notifier.notify({text, "Notice", MessageIcon::Question, MessageButtons::YesNo}) ==
+           MessageAnswer::Yes;
 }
 
 void PrinterStatusDialog::OnInitializeStatus() {
@@ -67,12 +93,24 @@ void PrinterStatusDialog::OnInitializeStatus() {
 
 void PrinterStatusDialog::OnSaveStatus(const std::string& path) {
     if (!enabled(kSaveButton) || busy_) return;
-    lastFileOk_ = SaveStatus(path, record_.settings, deps_.notifier);
+    lastFileOk_ = HasProfileFileName(path) ? SaveProfile(path, record_.settings, deps_.notifier)
+                                           : SaveStatus(path, record_.settings, deps_.notifier);
 }
 
 void PrinterStatusDialog::OnLoadStatus(const std::string& path) {
     if (!enabled(kLoadButton) || busy_) return;
-    lastFileOk_ = LoadStatus(path, record_.settings, *this, deps_.notifier);
+    lastFileOk_ = HasProfileFileName(path)
+                      ? LoadProfile(path, record_.settings, *this, deps_.notifier)
+                      : LoadStatus(path, record_.settings, *this, deps_.notifier);
+    if (lastFileOk_) fileLoadedSinceGetStatus_ = true;
+    Changed();
+}
+
+void PrinterStatusDialog::OnLoadSettings(const PrinterSettings& settings) {
+    if (!enabled(kLoadButton) || busy_) return;
+    record_.settings = settings;
+    ShowLoadedStatus(record_.settings, *this);
+    lastFileOk_ = true;
     Changed();
 }
 

@@ -11,6 +11,7 @@
 #include "pacing_engine.h"
 #include "printer_port.h"
 #include "set_status.h"
+#include "settings_profile.h"
 #include "status_pages.h"
 #include "status_query.h"
 
@@ -62,8 +63,13 @@ class PrinterStatusDialog final : public StatusView {
     void OnGetStatus();
     void OnSetStatus();
     void OnInitializeStatus();
+    // A name ending in ".toml" saves or loads a settings profile, any other name a
+    // status file.
     void OnSaveStatus(const std::string& path);
     void OnLoadStatus(const std::string& path);
+    // Load Status of a record that did not come from a file (the command line's
+    // apply): shown like a loaded file, with no question before Set Status.
+    void OnLoadSettings(const PrinterSettings& settings);
     // Every timer event of the dialog.
     void OnTimer(int timerId);
 
@@ -80,6 +86,10 @@ class PrinterStatusDialog final : public StatusView {
     StatusFailure lastFailure() const { return exchange_->lastFailure(); }
     FontDownload::Outcome downloadOutcome() const { return download_->outcome(); }
     int downloadPayload() const { return download_->payloadId(); }
+    // What Set Status would change on the printer, against the record the last
+    // Get Status read; nullopt when no Get Status has read it since the dialog
+    // opened or since the last Set Status.
+    std::optional<std::vector<SettingChange>> ChangesToPrinter() const;
 
     const StatusRecord& record() const { return record_; }
     StatusRecord& record() { return record_; }
@@ -104,6 +114,9 @@ class PrinterStatusDialog final : public StatusView {
   private:
     void Run(std::function<void()> job);
     void Changed();
+    // After a file was loaded over what Get Status read: shows what Set Status
+    // would change and asks whether to go on.
+    bool ConfirmChangesFromFile();
 
     StatusDialogDeps deps_;
     PortType link_;
@@ -120,6 +133,8 @@ class PrinterStatusDialog final : public StatusView {
     bool lastGetStatus_ = false;
     SetStatusOutcome lastSetStatus_ = SetStatusOutcome::Done;
     bool lastFileOk_ = false;
+    std::optional<PrinterSettings> printerSettings_;  // as the last Get Status read them
+    bool fileLoadedSinceGetStatus_ = false;
 };
 
 }  // namespace tessaly::ui
