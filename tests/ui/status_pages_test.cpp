@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <functional>
+#include <fstream>
 
 #include "printer_status_dialog.h"
 #include "r3_engine.h"
@@ -376,6 +377,76 @@ TEST_F(StatusDialogOnVirtualPrinter, UpperCaseExtensionIsRefusedAndChangesNothin
     dialog->OnLoadStatus(path);
     EXPECT_EQ(notifier.shown.back(), messages::kWrongFormatFile);
     EXPECT_FALSE(dialog->enabled(kSetButton));
+}
+
+TEST_F(StatusDialogOnVirtualPrinter, ALoadedProfileShowsWhatSetStatusWouldChangeAndAsksFirst) {
+    config.switches[1] = 0x29;  // Font B, code page 5
+    Open();
+    dialog->OnGetStatus();
+    const std::string path = TempFile("shop.toml");
+    {
+        std::ofstream(path) << "paper_width = \"2 Inch\"\ncode_page = 0\n";
+    }
+    dialog->OnLoadStatus(path);
+    ASSERT_TRUE(dialog->lastFileOk());
+    // Bits the profile leaves out keep what Get Status read.
+    EXPECT_EQ(dialog->record().settings.msw2[1], 1);
+    EXPECT_EQ(dialog->memorySwitchPage().selection(4), 1);
+    const auto changes = dialog->ChangesToPrinter();
+    ASSERT_TRUE(changes);
+    ASSERT_EQ(changes->size(), 2u);
+    EXPECT_EQ((*changes)[0].key, "paper_width");
+
+    const auto sent = engine->receivedLog().size();
+    notifier.answer = MessageAnswer::No;
+    dialog->OnSetStatus();
+    const Message& question = notifier.shown.back();
+    EXPECT_EQ(question.buttons, MessageButtons::YesNo);
+    EXPECT_THAT(question.text,
+                ::testing::AllOf(::testing::HasSubstr("Paper Width: 3 Inch -> 2 Inch\n"),
+                                 ::testing::HasSubstr("Default Code Page: PC865 (Nordic) -> PC437 "
+                                                      "(USA: Standard Europe)\n")));
+    EXPECT_EQ(engine->receivedLog().size(), sent) << "No writes nothing";
+
+    notifier.answer = MessageAnswer::Yes;
+    dialog->OnSetStatus();
+    EXPECT_EQ(dialog->lastSetStatus(), SetStatusOutcome::Done);
+    EXPECT_EQ(engine->memorySwitch(10), 0x10);
+    EXPECT_EQ(engine->memorySwitch(2), 0x01);
+    EXPECT_FALSE(dialog->ChangesToPrinter()) << "unknown until the next Get Status";
+}
+
+TEST_F(StatusDialogOnVirtualPrinter, SavesAndLoadsProfilesByTheirExtension) {
+    config.switches[9] = 0x20;  // two colour
+    Open();
+    dialog->OnGetStatus();
+    const std::string path = TempFile("all.toml");
+    dialog->OnSaveStatus(path);
+    ASSERT_TRUE(dialog->lastFileOk());
+    std::ifstream in(path);
+    const std::string text{std::istreambuf_iterator<char>(in), {}};
+    EXPECT_THAT(text, ::testing::HasSubstr("two_color_print = \"2 Color\"\n"));
+
+    // A fresh dialog takes every bit from it without printer traffic, and asks
+    // nothing before Set Status: there is no printer reading to compare with.
+    Open();
+    dialog->OnLoadStatus(path);
+    EXPECT_TRUE(engine->receivedLog().empty());
+    EXPECT_EQ(SwitchValue(dialog->record().settings.msw10), 0x20);
+    EXPECT_EQ(dialog->enabledButtons(), kAllButtons);
+    const auto shown = notifier.shown.size();
+    dialog->OnSetStatus();
+    EXPECT_EQ(dialog->lastSetStatus(), SetStatusOutcome::Done);
+    EXPECT_EQ(notifier.shown.size(), shown + 1);  // only the success message
+
+    // A refused profile changes nothing and says why.
+    {
+        std::ofstream(path) << "paper_width = \"5 Inch\"\n";
+    }
+    dialog->OnLoadStatus(path);
+    EXPECT_FALSE(dialog->lastFileOk());
+    EXPECT_THAT(notifier.shown.back().text, ::testing::HasSubstr("\"5 Inch\""));
+    EXPECT_EQ(SwitchValue(dialog->record().settings.msw10), 0x20);
 }
 
 }  // namespace

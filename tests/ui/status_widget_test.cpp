@@ -5,6 +5,7 @@
 #include <QFileDialog>
 #include <QTemporaryDir>
 #include <filesystem>
+#include <fstream>
 
 #include "fifo_watchdog.h"
 #include "operation_worker.h"
@@ -273,7 +274,8 @@ TEST_F(StatusWindowTest, SavesAndLoadsStatusFilesThroughTheFileDialogs) {
     EXPECT_TRUE(view->button(kSaveButton)->isEnabled());
     WhenModal<QFileDialog>([&](QFileDialog& d) {
         EXPECT_EQ(d.windowTitle(), "Save current status");
-        EXPECT_THAT(d.nameFilters(), ::testing::ElementsAre("Status Files (*.sts)"));
+        EXPECT_THAT(d.nameFilters(), ::testing::ElementsAre("Status Files (*.sts)",
+                                                            "Settings Profiles (*.toml)"));
         d.selectFile(path);
         static_cast<QDialog&>(d).accept();
     });
@@ -333,6 +335,36 @@ TEST_F(StatusWindowTest, LoadStatusRefusesANamedPipeAndNamesUnknownValues) {
                                      "0 to 5)"));
     // The file is loaded as it is and can be written.
     EXPECT_TRUE(view->button(kSetButton)->isEnabled());
+}
+
+TEST_F(StatusWindowTest, ALoadedProfileIsShownAndSetStatusAsksWithItsDifferences) {
+    Open();
+    Press(kGetButton, 1);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("shop.toml");
+    {
+        std::ofstream(path.toStdString()) << "paper_width = \"2 Inch\"\n";
+    }
+    WhenModal<QFileDialog>([&](QFileDialog& d) {
+        d.selectFile(path);
+        static_cast<QDialog&>(d).accept();
+    });
+    QTest::mouseClick(view->button(kLoadButton), Qt::LeftButton);
+    EXPECT_TRUE(memoryPage()->choice(4, 1)->isChecked()) << "2 Inch";
+    EXPECT_TRUE(memoryPage()->choice(0, 1)->isChecked()) << "the printer's buzzer setting stays";
+
+    const auto sent = engine->receivedLog().size();
+    QString question;
+    WhenModal<QMessageBox>([&](QMessageBox& box) {
+        question = box.text();
+        box.button(QMessageBox::No)->click();
+    });
+    QTest::mouseClick(view->button(kSetButton), Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !question.isEmpty(); }, 5000));
+    EXPECT_THAT(question.toStdString(), ::testing::HasSubstr("Paper Width: 3 Inch -> 2 Inch"));
+    QTest::qWait(50);
+    EXPECT_FALSE(view->working());
+    EXPECT_EQ(engine->receivedLog().size(), sent);
 }
 
 TEST_F(StatusWindowTest, ExitDuringGetStatusClosesWhenTheExchangeHasEnded) {

@@ -14,6 +14,13 @@
 #include "status_page_views.h"
 
 namespace tessaly::ui::qt {
+namespace {
+
+// Status files, and settings profiles: the file's extension says which it is.
+const QStringList kStatusFileFilters{QStringLiteral("Status Files (*.sts)"),
+                                     QStringLiteral("Settings Profiles (*.toml)")};
+
+}  // namespace
 
 PrinterStatusDialogView::PrinterStatusDialogView(PrinterPort& port, int modelIndex, Clock& clock,
                                                  QtNotifier& notifier, OperationWorker& worker,
@@ -143,7 +150,7 @@ void PrinterStatusDialogView::saveStatus() {
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setNameFilter(QStringLiteral("Status Files (*.sts)"));
+    dialog.setNameFilters(kStatusFileFilters);
     StartInRememberedFolder(dialog);
     dialog.selectFile(QStringLiteral("Noname.sts"));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
@@ -156,7 +163,7 @@ void PrinterStatusDialogView::loadStatus() {
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setNameFilter(QStringLiteral("Status Files (*.sts)"));
+    dialog.setNameFilters(kStatusFileFilters);
     StartInRememberedFolder(dialog);
     dialog.selectFile(QStringLiteral("*.sts"));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
