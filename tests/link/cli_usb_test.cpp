@@ -3,9 +3,16 @@
 // umockdev-wrapper; the command line inherits the fake devices.
 #include "testbed.h"
 // testbed.h first: glib's headers must come before the others.
+#include <fnmatch.h>
+#include <libudev.h>
+
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <nlohmann/json.hpp>
+#include <regex>
+#include <sstream>
 #include <thread>
 
 #include "private_cupsd.h"
@@ -209,6 +216,146 @@ TEST_F(CliOnUsb, PullingThePrinterOutDuringAFontDownloadFailsIt) {
     const auto fonts = printer.engine.fontReceptions();
     ASSERT_EQ(fonts.size(), 1u);
     EXPECT_LT(fonts[0].received, fonts[0].expected);
+}
+
+struct TempDir {
+    std::filesystem::path path =
+        std::filesystem::temp_directory_path() / ("cli-usb-" + std::to_string(::getpid()));
+    TempDir() { std::filesystem::create_directories(path); }
+    ~TempDir() { std::filesystem::remove_all(path); }
+    std::string Write(const std::string& name, const std::string& text) const {
+        std::ofstream(path / name) << text;
+        return (path / name).string();
+    }
+};
+
+TEST_F(CliOnUsb, AllR3AppliesToEveryR3OnUsbAndToNoOtherPrinter) {
+    bed.Add(testing::UsbPrinter("1-3", "lp2", "2e9b", "0006", "SN456"));
+    UsbPrinterServer first(bed, bed.DeviceFd("/dev/usb/lp0"), false);
+    UsbPrinterServer second(bed, bed.DeviceFd("/dev/usb/lp2"), false);
+    second.engine.setMemorySwitch(10, 0x10);  // already on the profile
+    TempDir dir;
+    const auto o =
+        Run({"apply", "--all-r3", "--json", dir.Write("wide.toml", "paper_width = \"2 Inch\"\n")},
+            120000);
+    EXPECT_EQ(o.status, 0) << o.out << o.err;
+    std::map<std::string, nlohmann::json> lines;
+    std::istringstream in(o.out);
+    for (std::string line; std::getline(in, line);) {
+        const auto j = nlohmann::json::parse(line);
+        lines[j.contains("port") ? j["port"].get<std::string>() : "summary"] = j;
+    }
+    ASSERT_EQ(lines.size(), 3u) << o.out;
+    EXPECT_TRUE(lines.at("R-3:/dev/usb/lp0")["changed"]);
+    EXPECT_FALSE(lines.at("R-3:/dev/usb/lp2")["changed"]);
+    EXPECT_EQ(lines.at("summary")["summary"]["printers"], 2);
+    EXPECT_EQ(first.engine.memorySwitch(10), 0x10);
+}
+
+// The parts of a udev rule line: matches (KEY=="v", KEY{attr}=="v") and
+// assignments (KEY+="v", KEY{name}+="v").
+struct RuleKey {
+    std::string key, attribute, op, value;
+};
+
+std::vector<RuleKey> ParseRule(const std::string& line) {
+    static const std::regex kKey(R"re(([A-Z]+)(\{([^}]*)\})?(==|!=|\+=|=)"([^"]*)")re");
+    std::vector<RuleKey> keys;
+    for (std::sregex_iterator it(line.begin(), line.end(), kKey), end; it != end; ++it)
+        keys.push_back({(*it)[1], (*it)[3], (*it)[4], (*it)[5]});
+    return keys;
+}
+
+// Whether a rule matches an "add" of the device as udev evaluates it: KERNEL and
+// SUBSYSTEM on the device itself, ATTRS on the device or any parent, shell
+// patterns in the values. Fills what the rule then assigns, with %k expanded.
+bool RuleMatches(const std::vector<RuleKey>& rule, udev_device* device,
+                 std::map<std::string, std::string>& assigned) {
+    auto glob = [](const std::string& pattern, const char* text) {
+        return text != nullptr && fnmatch(pattern.c_str(), text, 0) == 0;
+    };
+    for (const RuleKey& k : rule) {
+        if (k.op != "==") continue;
+        bool ok = false;
+        if (k.key == "ACTION") ok = glob(k.value, "add");
+        if (k.key == "SUBSYSTEM") ok = glob(k.value, udev_device_get_subsystem(device));
+        if (k.key == "KERNEL") ok = glob(k.value, udev_device_get_sysname(device));
+        if (k.key == "ATTRS") {
+            for (udev_device* d = device; d != nullptr && !ok; d = udev_device_get_parent(d))
+                ok = glob(k.value, udev_device_get_sysattr_value(d, k.attribute.c_str()));
+        }
+        if (!ok) return false;
+    }
+    for (const RuleKey& k : rule) {
+        if (k.op == "==") continue;
+        const std::string value =
+            std::regex_replace(k.value, std::regex("%k"), udev_device_get_sysname(device));
+        assigned[k.key + (k.attribute.empty() ? "" : "{" + k.attribute + "}")] = value;
+    }
+    return true;
+}
+
+std::string ReadText(const std::string& path) {
+    std::ifstream in(path);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+TEST_F(CliOnUsb, ThePlugInRuleStartsTheUnitForTheR3AndTheUnitsCommandApplies) {
+    std::string ruleLine;
+    std::istringstream rules(ReadText(TESSALY_APPLY_RULES));
+    for (std::string line; std::getline(rules, line);) {
+        if (!line.empty() && line[0] != '#') ruleLine = line;
+    }
+    const auto rule = ParseRule(ruleLine);
+    ASSERT_GE(rule.size(), 6u) << ruleLine;
+
+    std::map<std::string, std::map<std::string, std::string>> started;
+    udev* u = udev_new();
+    udev_enumerate* e = udev_enumerate_new(u);
+    udev_enumerate_add_match_subsystem(e, "usbmisc");
+    udev_enumerate_scan_devices(e);
+    udev_list_entry* entry = nullptr;
+    udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(e)) {
+        udev_device* d = udev_device_new_from_syspath(u, udev_list_entry_get_name(entry));
+        std::map<std::string, std::string> assigned;
+        if (RuleMatches(rule, d, assigned)) started[udev_device_get_sysname(d)] = assigned;
+        udev_device_unref(d);
+    }
+    udev_enumerate_unref(e);
+    udev_unref(u);
+    ASSERT_EQ(started.size(), 1u) << "the R-3 only, not the printer of another make";
+    ASSERT_TRUE(started.count("lp0"));
+    EXPECT_EQ(started["lp0"]["ENV{SYSTEMD_WANTS}"], "tessaly-apply@lp0.service");
+    EXPECT_EQ(started["lp0"]["TAG"], "systemd");
+
+    // The unit as installed, with this build's tessaly-cli; systemd's own parser
+    // finds nothing wrong with it.
+    TempDir dir;
+    std::string unit = std::regex_replace(ReadText(TESSALY_APPLY_UNIT),
+                                          std::regex("@TESSALY_CLI_PATH@"), TESSALY_CLI);
+    dir.Write("tessaly-apply@.service", unit);
+    Program verify("/usr/bin/systemd-analyze",
+                   {"verify", (dir.path / "tessaly-apply@lp0.service").string()});
+    const auto verified = verify.Wait(30000);
+    EXPECT_EQ(verified.status, 0) << verified.err;
+    EXPECT_EQ(verified.err, "");
+
+    // Its command line, for the instance the rule starts, with a profile of ours
+    // in place of /etc/tessaly/profile.toml.
+    std::smatch exec;
+    ASSERT_TRUE(std::regex_search(unit, exec, std::regex("ExecStart=(.*)")));
+    const std::string command =
+        std::regex_replace(std::regex_replace(exec[1].str(), std::regex("%[Ii]"), "lp0"),
+                           std::regex("/etc/tessaly/profile.toml"),
+                           dir.Write("profile.toml", "auto_cutter = \"Full Cut\"\n"));
+    std::vector<std::string> words;
+    std::istringstream split(command);
+    for (std::string w; split >> w;) words.push_back(w);
+    UsbPrinterServer printer(bed, bed.DeviceFd("/dev/usb/lp0"), false);
+    const auto o = Run(std::vector<std::string>(words.begin() + 1, words.end()), 120000);
+    EXPECT_EQ(o.status, 0) << o.out << o.err;
+    EXPECT_NE(o.out.find("R-3:/dev/usb/lp0: changed"), std::string::npos) << o.out;
+    EXPECT_EQ(printer.engine.memorySwitch(2) & 0x02, 0x02);
 }
 
 }  // namespace

@@ -1,11 +1,11 @@
 #include "apply_command.h"
 
 #include <fmt/format.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
-#include <filesystem>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <thread>
@@ -256,9 +256,10 @@ std::vector<std::string> ReadPortsFile(const std::string& path, std::string& err
 void AddTarget(std::vector<Target>& targets, std::vector<std::string>& devices, Target target) {
     std::string device = target.port;
     if (const auto choice = ChoosePort(target.port)) {
-        std::error_code ec;
-        const auto canonical = std::filesystem::canonical(choice->device, ec);
-        device = ec ? choice->device : canonical.string();
+        struct stat node {};
+        device = ::stat(choice->device.c_str(), &node) == 0
+                     ? fmt::format("{}:{}", node.st_dev, node.st_ino)
+                     : choice->device;
     }
     if (std::find(devices.begin(), devices.end(), device) != devices.end()) return;
     devices.push_back(device);
