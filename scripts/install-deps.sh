@@ -17,6 +17,7 @@ test_packages=(
   umockdev libumockdev-dev
   cups-daemon cups-client
   clang-14 libclang-rt-14-dev clang-format
+  ansible-core systemd
 )
 
 wanted=("${build_packages[@]}")

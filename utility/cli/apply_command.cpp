@@ -77,8 +77,36 @@ std::string ChangeText(const SettingChange& c) {
     return fmt::format("{}: {} -> {} ({})", c.key, c.from, c.to, c.BitsText());
 }
 
+// A profile on standard input ("-"), for callers that have it at hand and no
+// file to put it in (Ansible's check mode).
+bool ReadProfileFromStandardInput(SettingsProfile& profile, std::string& error) {
+    std::string text;
+    char buffer[4096];
+    while (const std::size_t n = std::fread(buffer, 1, sizeof buffer, stdin)) {
+        text.append(buffer, n);
+        if (text.size() > kMaxProfileBytes) {
+            error = fmt::format("The profile on standard input is larger than {} bytes.",
+                                kMaxProfileBytes);
+            return false;
+        }
+    }
+    if (std::ferror(stdin)) {
+        error = "Can't read the profile from standard input.";
+        return false;
+    }
+    std::string reason;
+    auto parsed = ParseProfile(text, reason);
+    if (!parsed) {
+        error = "The profile on standard input was refused:\n" + reason;
+        return false;
+    }
+    profile = *parsed;
+    return true;
+}
+
 // Reads a profile, or a status file as what Set Status of it would write.
 bool ReadTargetSettings(const std::string& path, SettingsProfile& profile, std::string& error) {
+    if (path == "-") return ReadProfileFromStandardInput(profile, error);
     if (HasProfileFileName(path)) return ReadProfileFile(path, profile, error);
     if (!HasStatusFileName(path)) {
         error = fmt::format("'{}' is neither a profile (*.toml) nor a status file (*.sts).", path);
@@ -437,7 +465,9 @@ void AddApplyCommand(CLI::App& app, Runtime& rt, int& exit) {
     auto* apply = app.add_subcommand(
         "apply",
         "Bring printers to a settings profile: write only what differs, then read it back.");
-    apply->add_option("FILE", options->file, "Settings profile (*.toml) or status file (*.sts)")
+    apply->add_option("FILE", options->file,
+                      "Settings profile (*.toml; - reads one from standard input) or status "
+                      "file (*.sts)")
         ->required();
     apply->add_flag("--diff", options->diffOnly, "Only print what would change; write nothing");
     apply->add_flag("--json", options->json,
