@@ -1,15 +1,15 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang and runs each for a short while: they
 # keep building, and no input found within that time crashes, hangs or overflows
-# the parsers of hexadecimal text, status files, printer replies, the virtual
-# printer or the journal of paused print queues. For a longer hunt run a target
-# by hand, for example
+# the parsers of hexadecimal text, status files, settings profiles, printer
+# replies, the virtual printer or the journal of paused print queues. For a
+# longer hunt run a target by hand, for example
 #   build/fuzz/fuzz/status_reply_fuzz -max_total_time=600 build/fuzz/corpus/status_reply_fuzz
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 seconds="${FUZZ_SECONDS:-20}"
-targets=(hex_text_fuzz status_file_fuzz status_reply_fuzz r3_engine_fuzz journal_fuzz)
+targets=(hex_text_fuzz status_file_fuzz status_reply_fuzz profile_fuzz r3_engine_fuzz journal_fuzz)
 
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz --target "${targets[@]}"

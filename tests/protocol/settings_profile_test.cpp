@@ -219,6 +219,22 @@ TEST(ProfileParse, ReportsTomlSyntaxErrorsWithTheirPlace) {
     EXPECT_THAT(Refusal("paper_width = \"3 Inch\"\nfont_type = \n"), HasSubstr("line 2"));
     EXPECT_THAT(Refusal("paper_width = \"3 Inch\"\npaper_width = \"2 Inch\"\n"),
                 HasSubstr("line 2"));
+    EXPECT_THAT(Refusal(std::string("\n[sw\0itches]\n", 14)), HasSubstr("line 2"));
+    EXPECT_THAT(Refusal("\n[(switches]\n"), HasSubstr("line 2"));
+}
+
+TEST(ProfileParse, TakesCharactersOutsideAsciiOnlyInComments) {
+    const SettingsProfile p = Parse(
+        "\xEF\xBB\xBF# Filiale K\xC3\xB6ln\n"
+        "code_page = \"PC866 (Cyrillic #2)\" # K\xC3\xB6ln \"quoted\"\n"
+        "paper_width = '3 Inch' # \xE2\x80\x94\n");
+    EXPECT_EQ(p.request(10).named, 0x10);
+    EXPECT_THAT(Refusal("paper_width = \xC3\xA9\n"),
+                HasSubstr("line 1, column 15: only comments may hold characters outside ASCII"));
+    // Where toml++ itself would reach code it marks unreachable.
+    EXPECT_THAT(Refusal("a = \"\"\"x\\\n  \xEF\xB4\xBF\"\"\"\n"), HasSubstr("line 2, column 3"));
+    EXPECT_THAT(Refusal("a = '''x''''\n\xC2\xA1 = 1\n"), HasSubstr("line 2, column 1"));
+    EXPECT_THAT(Refusal("pw\xEF\xB4\xBF\x1C[2\xEF\xBB\xBF"), HasSubstr("line 1, column 3"));
 }
 
 TEST(ProfileToStatusFile, NeedsEveryBitAndSaysWhichAreMissing) {

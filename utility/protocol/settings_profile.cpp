@@ -1,12 +1,16 @@
 #include "settings_profile.h"
 
 #include <fmt/format.h>
+
+// toml++ 3.3 asserts that a table name starts with a character a key may start
+// with, before the check after it reports anything else as a parse error: with
+// the assertion, "[(x]" would end the program instead of being refused.
+#define TOML_ASSERT(expr) static_assert(true)
 #include <toml++/toml.h>
 
 #include <algorithm>
 #include <cctype>
 #include <limits>
-#include <map>
 
 #include "status_file.h"
 
@@ -99,6 +103,84 @@ std::string NodeText(const toml::node& node) {
 
 std::string Line(const toml::node& node) {
     return fmt::format("line {}", node.source().begin.line);
+}
+
+// toml++ 3.3 reaches code it marks unreachable when it looks for white space at
+// certain characters outside ASCII (U+00A1, for one) in keys, values or at the
+// line-ending backslash of a multi-line string: undefined behaviour on a bad file.
+// Every text a profile may hold is ASCII, so outside comments nothing else is
+// let through to it. Returns the place of the first such character.
+std::optional<std::string> NonAsciiOutsideComments(std::string_view text) {
+    enum class State { Plain, Comment, Basic, Literal, MultiBasic, MultiLiteral };
+    State state = State::Plain;
+    std::size_t line = 1;
+    std::size_t lineStart = 0;
+    // A byte order mark at the start is no content.
+    std::size_t i = text.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;
+    auto run = [&](char quote) {
+        std::size_t n = 0;
+        while (i + n < text.size() && text[i + n] == quote) ++n;
+        return n;
+    };
+    // At a quote inside a string: one ends a one-line string; a multi-line one
+    // ends at three or more (up to two before the closing three are its text).
+    auto closeString = [&](State oneLine, char quote) {
+        if (state == oneLine) {
+            state = State::Plain;
+            return;
+        }
+        const std::size_t n = run(quote);
+        if (n >= 3) state = State::Plain;
+        i += n - 1;
+    };
+    for (; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '\n') {
+            ++line;
+            lineStart = i + 1;
+            if (state != State::MultiBasic && state != State::MultiLiteral) state = State::Plain;
+            continue;
+        }
+        if (state == State::Comment) continue;
+        if (static_cast<unsigned char>(c) >= 0x80) {
+            return fmt::format(
+                "line {}, column {}: only comments may hold characters outside "
+                "ASCII",
+                line, i - lineStart + 1);
+        }
+        switch (state) {
+            case State::Plain:
+                if (c == '#') state = State::Comment;
+                if (c == '"' || c == '\'') {
+                    const std::size_t n = run(c);
+                    const bool multi = n >= 3;
+                    if (c == '"') state = multi ? State::MultiBasic : State::Basic;
+                    if (c == '\'') state = multi ? State::MultiLiteral : State::Literal;
+                    // "" and '' are empty strings: nothing opens.
+                    if (n == 2) state = State::Plain;
+                    i += (multi ? 3 : n) - 1;
+                }
+                break;
+            case State::Basic:
+            case State::MultiBasic:
+                if (c == '\\') {
+                    // Skip the escaped character; a non-ASCII one is caught next round.
+                    if (i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) < 0x80 &&
+                        text[i + 1] != '\n')
+                        ++i;
+                } else if (c == '"') {
+                    closeString(State::Basic, '"');
+                }
+                break;
+            case State::Literal:
+            case State::MultiLiteral:
+                if (c == '\'') closeString(State::Literal, '\'');
+                break;
+            case State::Comment:
+                break;
+        }
+    }
+    return std::nullopt;
 }
 
 // Reads a parsed TOML document into a profile. Every bit a key names is a claim;
@@ -408,6 +490,10 @@ std::string SettingKey(const SwitchSetting& setting) {
 }
 
 std::optional<SettingsProfile> ParseProfile(std::string_view text, std::string& error) {
+    if (auto place = NonAsciiOutsideComments(text)) {
+        error = *place;
+        return std::nullopt;
+    }
     toml::table root;
     try {
         root = toml::parse(text);
@@ -647,8 +733,9 @@ ApplyPlan PlanApply(const PrinterSettings& printer, const SettingsProfile& profi
                     "switch 12 asks for a Chinese buyer set; name it as buyer_set = "
                     "\"CHN-GB2312\" or \"CHN-BIG5\" so that the matching font is downloaded");
             } else if (y == 0) {
-                refusals.push_back(fmt::format(
-                    "switch 12 value {} is no buyer set (STD 0, KOR 1, CHN 2, JAP 3)", wantedBuyer));
+                refusals.push_back(
+                    fmt::format("switch 12 value {} is no buyer set (STD 0, KOR 1, CHN 2, JAP 3)",
+                                wantedBuyer));
             }
         } else if (y < 1 || y > 5) {
             refusals.push_back(
