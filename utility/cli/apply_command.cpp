@@ -186,7 +186,7 @@ PrinterResult ApplyToPrinter(const GlobalOptions& global, const Target& target,
     progress(fmt::format("writing {} change{}", plan.changes.size(),
                          plan.changes.size() == 1 ? "" : "s"));
     dialog.progress().onPosition = [&](int position) {
-        progress(fmt::format("writing, {}%", position));
+        if (position > 0) progress(fmt::format("writing, {}%", position));
     };
     dialog.OnLoadSettings(plan.target);
     const int written = parts.SetStatus();
@@ -465,9 +465,10 @@ void AddApplyCommand(CLI::App& app, Runtime& rt, int& exit) {
     auto* apply = app.add_subcommand(
         "apply",
         "Bring printers to a settings profile: write only what differs, then read it back.");
-    apply->add_option("FILE", options->file,
-                      "Settings profile (*.toml; - reads one from standard input) or status "
-                      "file (*.sts)")
+    apply
+        ->add_option("FILE", options->file,
+                     "Settings profile (*.toml; - reads one from standard input) or status "
+                     "file (*.sts)")
         ->required();
     apply->add_flag("--diff", options->diffOnly, "Only print what would change; write nothing");
     apply->add_flag("--json", options->json,

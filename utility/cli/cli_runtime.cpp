@@ -113,9 +113,10 @@ bool Runtime::BuildSettings(PortSettings& settings, std::string& error) {
 
 int Runtime::Connect() {
     if (options.ports.size() > 1) {
-        Error(fmt::format("--port was given {} times, but only 'apply' works on several printers "
-                          "at once.",
-                          options.ports.size()));
+        Error(
+            fmt::format("--port was given {} times, but only 'apply' works on several printers "
+                        "at once.",
+                        options.ports.size()));
         return kUsage;
     }
     PortSettings settings;

@@ -47,13 +47,10 @@ int ExportCommand(Runtime& rt, const std::string& path) {
         rt.Error(fmt::format("'{}' is no profile name: export writes a *.toml file.", path));
         return kUsage;
     }
-    if (const int status = rt.Connect(); status != kOk) return status;
-    DialogParts parts(rt);
-    ui::PrinterStatusDialog& dialog = *parts.dialog;
-    dialog.OnGetStatus();
-    if (!dialog.lastGetStatusOk()) return kPrinterFailed;
-
-    const StatusRecord& r = dialog.record();
+    int status = kOk;
+    const auto parts = ReadPrinter(rt, status);
+    if (!parts) return status;
+    const StatusRecord& r = parts->dialog->record();
     PrinterSettings settings = r.settings;
     const int buyer = BuyerValue(settings.msw12);
     settings.buyerSetIndex = ListIndexForBuyerValue(buyer);

@@ -158,6 +158,16 @@ int DialogParts::SetStatus() {
     }
 }
 
+std::unique_ptr<DialogParts> ReadPrinter(Runtime& rt, int& status) {
+    status = rt.Connect();
+    if (status != kOk) return nullptr;
+    auto parts = std::make_unique<DialogParts>(rt);
+    parts->dialog->OnGetStatus();
+    if (parts->dialog->lastGetStatusOk()) return parts;
+    status = kPrinterFailed;
+    return nullptr;
+}
+
 namespace {
 
 // A progress bar on standard error, drawn only for a terminal.
@@ -187,11 +197,10 @@ class TerminalProgress {
 
 int GetStatusCommand(Runtime& rt, const std::string& savePath, bool json) {
     if (json) rt.options.quiet = true;  // standard output carries only the JSON
-    if (const int status = rt.Connect(); status != kOk) return status;
-    DialogParts parts(rt);
-    ui::PrinterStatusDialog& dialog = *parts.dialog;
-    dialog.OnGetStatus();
-    if (!dialog.lastGetStatusOk()) return kPrinterFailed;
+    int status = kOk;
+    const auto parts = ReadPrinter(rt, status);
+    if (!parts) return status;
+    ui::PrinterStatusDialog& dialog = *parts->dialog;
     const StatusRecord& r = dialog.record();
     if (json) {
         fmt::print("{}", StatusJson(r.settings, &r.identity, &r.serial, false));
@@ -271,8 +280,8 @@ void AddStatusCommands(CLI::App& app, Runtime& rt, int& exit) {
     set->add_option("FILE", *setPath, "Status file (*.sts)")->required();
     set->callback([&, setPath] { exit = SetStatusCommand(rt, *setPath); });
 
-    auto* show = app.add_subcommand(
-        "show", "Decode a status file or a settings profile without a printer.");
+    auto* show =
+        app.add_subcommand("show", "Decode a status file or a settings profile without a printer.");
     auto showPath = std::make_shared<std::string>();
     auto showJson = std::make_shared<bool>(false);
     show->add_option("FILE", *showPath, "Status file (*.sts) or settings profile (*.toml)")

@@ -34,4 +34,8 @@ struct DialogParts {
     int SetStatus();
 };
 
+// Connects and runs Get Status: the dialog holding what it read, or nullptr and
+// the exit status.
+std::unique_ptr<DialogParts> ReadPrinter(Runtime& rt, int& status);
+
 }  // namespace tessaly::cli
