@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Runs examples/ansible/apply-profile.yml with ansible-playbook against this
+# Runs examples/ansible/apply_profile.yml with ansible-playbook against this
 # machine as the point-of-sale terminal, with two virtual printers on
 # pseudo-terminals: check mode writes nothing, the first run changes both
 # printers, the second changes nothing, and a printer that drops a switch write
@@ -40,7 +40,7 @@ export LC_ALL=C.UTF-8 ANSIBLE_NOCOLOR=1 ANSIBLE_RETRY_FILES_ENABLED=0 \
 play() {  # output file, ports (JSON list), extra ansible-playbook arguments...
   local out=$1 ports=$2; shift 2
   local status=0
-  ansible-playbook -i "$work/inventory.ini" "$example/apply-profile.yml" \
+  ansible-playbook -i "$work/inventory.ini" "$example/apply_profile.yml" \
     -e "tessaly_cli=$cli" -e "profile_src=$example/shop.toml" \
     -e "profile_dest=$work/etc/profile.toml" -e "{\"printer_ports\": $ports}" \
     "$@" >"$work/$out" 2>&1 || status=$?
