@@ -345,7 +345,7 @@ TEST_F(ProfileFiles, RefusesWhatIsNoProfileWithoutBlockingOrReadingForever) {
     SettingsProfile profile;
     ASSERT_EQ(::mkfifo(File("fifo.toml").c_str(), 0600), 0);
     EXPECT_FALSE(ReadProfileFile(File("fifo.toml"), profile, error));
-    EXPECT_THAT(error, HasSubstr("not a regular file"));
+    EXPECT_THAT(error, HasSubstr("it is a named pipe (FIFO), not a file"));
     EXPECT_FALSE(ReadProfileFile(dir.string(), profile, error));
     EXPECT_FALSE(ReadProfileFile("/dev/zero", profile, error));
     EXPECT_FALSE(ReadProfileFile(File("none.toml"), profile, error));
@@ -355,7 +355,7 @@ TEST_F(ProfileFiles, RefusesWhatIsNoProfileWithoutBlockingOrReadingForever) {
         big << std::string(kMaxProfileBytes + 1, '#');
     }
     EXPECT_FALSE(ReadProfileFile(File("big.toml"), profile, error));
-    EXPECT_THAT(error, HasSubstr("larger than"));
+    EXPECT_THAT(error, HasSubstr("a profile may hold at most 1 MiB"));
     {
         std::ofstream bad(File("bad.toml"));
         bad << "paper_width = \"9 Inch\"\n";

@@ -12,6 +12,7 @@
 
 #include "port_list.h"
 #include "profile_commands.h"
+#include "regular_file.h"
 #include "settings_profile.h"
 #include "status_commands.h"
 #include "status_file.h"
@@ -257,12 +258,13 @@ void PrintResult(const PrinterResult& r, bool json, bool diffOnly) {
 }
 
 std::vector<std::string> ReadPortsFile(const std::string& path, std::string& error) {
-    std::string text;
+    std::vector<std::uint8_t> bytes;
     std::string reason;
-    if (ReadRegularFile(path, 1u << 20, text, &reason) != StatusFileResult::Ok) {
+    if (!ReadLimitedFile(path, kMaxProfileBytes, "a port list", kMaxProfileText, bytes, reason)) {
         error = fmt::format("Can't read the port list \"{}\": {}.", path, reason);
         return {};
     }
+    const std::string text(bytes.begin(), bytes.end());
     std::vector<std::string> ports;
     std::size_t start = 0;
     while (start < text.size()) {

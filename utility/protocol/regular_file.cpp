@@ -102,18 +102,19 @@ std::int64_t RegularFile::Read(std::uint8_t* buffer, std::size_t count) {
     }
 }
 
-bool OpenCommandFile(RegularFile& file, const std::string& path) {
+bool OpenLimitedFile(RegularFile& file, const std::string& path, std::uint64_t maxBytes,
+                     const std::string& kind, const std::string& limit) {
     if (!file.Open(path)) return false;
-    if (file.size() <= kMaxCommandFileBytes) return true;
-    file.Refuse(fmt::format("it holds {} bytes; a command file may hold at most {}", file.size(),
-                            kMaxCommandFileText));
+    if (file.size() <= maxBytes) return true;
+    file.Refuse(fmt::format("it holds {} bytes; {} may hold at most {}", file.size(), kind, limit));
     return false;
 }
 
-bool ReadCommandFile(const std::string& path, std::vector<std::uint8_t>& bytes,
+bool ReadLimitedFile(const std::string& path, std::uint64_t maxBytes, const std::string& kind,
+                     const std::string& limit, std::vector<std::uint8_t>& bytes,
                      std::string& error) {
     RegularFile file;
-    if (!OpenCommandFile(file, path)) {
+    if (!OpenLimitedFile(file, path, maxBytes, kind, limit)) {
         error = file.error();
         return false;
     }
@@ -132,6 +133,16 @@ bool ReadCommandFile(const std::string& path, std::vector<std::uint8_t>& bytes,
     read.resize(got);
     bytes = std::move(read);
     return true;
+}
+
+bool OpenCommandFile(RegularFile& file, const std::string& path) {
+    return OpenLimitedFile(file, path, kMaxCommandFileBytes, "a command file", kMaxCommandFileText);
+}
+
+bool ReadCommandFile(const std::string& path, std::vector<std::uint8_t>& bytes,
+                     std::string& error) {
+    return ReadLimitedFile(path, kMaxCommandFileBytes, "a command file", kMaxCommandFileText, bytes,
+                           error);
 }
 
 std::string CommandFileProblem(const std::string& path, const std::string& reason) {

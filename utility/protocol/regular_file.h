@@ -42,6 +42,16 @@ class RegularFile {
     std::string error_;
 };
 
+// Opens a regular file of at most maxBytes; a larger one is refused with "it holds
+// N bytes; <kind> may hold at most <limit>".
+bool OpenLimitedFile(RegularFile& file, const std::string& path, std::uint64_t maxBytes,
+                     const std::string& kind, const std::string& limit);
+// Reads the whole of a file OpenLimitedFile accepts. False, with the reason in
+// `error`, for anything it refuses.
+bool ReadLimitedFile(const std::string& path, std::uint64_t maxBytes, const std::string& kind,
+                     const std::string& limit, std::vector<std::uint8_t>& bytes,
+                     std::string& error);
+
 // Opens a command file: a regular file of at most kMaxCommandFileBytes.
 bool OpenCommandFile(RegularFile& file, const std::string& path);
 

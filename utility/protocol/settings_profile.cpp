@@ -12,6 +12,7 @@
 #include <cctype>
 #include <limits>
 
+#include "regular_file.h"
 #include "status_file.h"
 
 namespace tessaly {
@@ -757,12 +758,13 @@ bool HasProfileFileName(std::string_view path) {
 }
 
 bool ReadProfileFile(const std::string& path, SettingsProfile& profile, std::string& error) {
-    std::string text;
+    std::vector<std::uint8_t> bytes;
     std::string reason;
-    if (ReadRegularFile(path, kMaxProfileBytes, text, &reason) != StatusFileResult::Ok) {
+    if (!ReadLimitedFile(path, kMaxProfileBytes, "a profile", kMaxProfileText, bytes, reason)) {
         error = fmt::format("Can't read the profile \"{}\": {}.", path, reason);
         return false;
     }
+    const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     auto parsed = ParseProfile(text, reason);
     if (!parsed) {
         error = fmt::format("The profile \"{}\" was refused:\n{}", path, reason);

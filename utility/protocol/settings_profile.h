@@ -116,6 +116,7 @@ bool HasProfileFileName(std::string_view path);
 // Reads and parses a profile file. Only a regular file of at most kMaxProfileBytes
 // is read (a FIFO or device would block or never end). False with `error`.
 inline constexpr std::size_t kMaxProfileBytes = 1u << 20;
+inline constexpr const char* kMaxProfileText = "1 MiB (1048576 bytes)";
 bool ReadProfileFile(const std::string& path, SettingsProfile& profile, std::string& error);
 // Writes the profile's text so that a failed write leaves any existing file as it
 // was. False with `error`.

@@ -24,7 +24,6 @@ namespace {
 // bytes), with the POSIX calls it lacks. rename() there refuses an existing
 // target, so the finished file replaces the old one through MoveFileExA.
 constexpr int O_CLOEXEC = O_BINARY | O_NOINHERIT;
-constexpr int O_NONBLOCK = 0;  // opening a file never blocks there
 int fchmod(int, unsigned) {
     return 0;  // Windows keeps no permission bits to carry over
 }
@@ -109,47 +108,6 @@ StatusFileResult ReadStatusFile(const std::string& path, PrinterSettings& settin
         got += static_cast<std::size_t>(n);
     }
     settings = DecodeSettings(image);
-    return StatusFileResult::Ok;
-}
-
-StatusFileResult ReadRegularFile(const std::string& path, std::size_t maxBytes,
-                                 std::string& content, std::string* error) {
-    // Not blocking in open(): a FIFO named by mistake must not hang the program.
-    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    if (fd.get() < 0) {
-        if (error) *error = SystemReason(errno);
-        return StatusFileResult::OpenFailed;
-    }
-    struct stat info {};
-    if (::fstat(fd.get(), &info) != 0) {
-        if (error) *error = SystemReason(errno);
-        return StatusFileResult::ReadFailed;
-    }
-    if (!S_ISREG(info.st_mode)) {
-        if (error) *error = "it is not a regular file";
-        return StatusFileResult::ReadFailed;
-    }
-    if (static_cast<std::uint64_t>(info.st_size) > maxBytes) {
-        if (error) *error = fmt::format("it is larger than {} bytes", maxBytes);
-        return StatusFileResult::ReadFailed;
-    }
-    std::string text;
-    char buffer[4096];
-    for (;;) {
-        const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            if (error) *error = SystemReason(errno);
-            return StatusFileResult::ReadFailed;
-        }
-        if (n == 0) break;
-        text.append(buffer, static_cast<std::size_t>(n));
-        if (text.size() > maxBytes) {  // it grew while being read
-            if (error) *error = fmt::format("it is larger than {} bytes", maxBytes);
-            return StatusFileResult::ReadFailed;
-        }
-    }
-    content = std::move(text);
     return StatusFileResult::Ok;
 }
 

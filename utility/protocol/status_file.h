@@ -26,11 +26,6 @@ bool HasStatusFileName(std::string_view path);
 StatusFileResult ReadStatusFile(const std::string& path, PrinterSettings& settings,
                                 std::string* error = nullptr);
 
-// Reads a whole regular file of at most maxBytes; anything else (a directory, a
-// FIFO, a device, a larger file) is refused with the reason in `error`.
-StatusFileResult ReadRegularFile(const std::string& path, std::size_t maxBytes,
-                                 std::string& content, std::string* error = nullptr);
-
 // Writes the bytes to a new file beside the target and renames it over the
 // target, so that a failed write leaves any existing file as it was. CreateFailed
 // or WriteFailed with the system's reason in `error`.
