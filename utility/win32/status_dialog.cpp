@@ -7,7 +7,9 @@
 
 #include <array>
 #include <memory>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "dialog_support.h"
 #include "pacing_engine.h"
@@ -17,6 +19,10 @@
 
 namespace tessaly::win32 {
 namespace {
+
+// Status files, and settings profiles: the file's extension says which it is.
+const std::vector<std::pair<std::string, std::string>> kStatusFileFilters{
+    {"Status Files (*.sts)", "*.sts"}, {"Settings Profiles (*.toml)", "*.toml"}};
 
 class StatusView {
   public:
@@ -250,15 +256,13 @@ class StatusView {
                 logic_.OnInitializeStatus();
                 break;
             case IDC_SAVE_STATUS: {
-                ui::FileDialogRequest request{
-                    "Noname.sts", {{"Status Files (*.sts)", "*.sts"}}, "sts", true};
+                ui::FileDialogRequest request{"Noname.sts", kStatusFileFilters, "sts", true};
                 if (const auto path = ChooseFile(window_, request, true, "Save current status"))
                     logic_.OnSaveStatus(*path);
                 break;
             }
             case IDC_LOAD_STATUS: {
-                ui::FileDialogRequest request{
-                    "*.sts", {{"Status Files (*.sts)", "*.sts"}}, "sts", false};
+                ui::FileDialogRequest request{"*.sts", kStatusFileFilters, "sts", false};
                 if (const auto path = ChooseFile(window_, request, false, "Load saved status"))
                     logic_.OnLoadStatus(*path);
                 break;
