@@ -517,6 +517,7 @@ std::string FormatProfile(const SettingsProfile& p, std::string_view heading) {
         out += fmt::format("# {}\n", heading.substr(start, end - start));
         start = end + 1;
     }
+    if (!heading.empty()) out += "\n";
     out +=
         "# Vantreel R-3 settings profile. Settings not named here are kept as the\n"
         "# printer has them. [switches] gives raw memory-switch bits, bit 8 first;\n"
