@@ -182,6 +182,19 @@ TEST_F(ApplyCli, DiffOnlyPrintsAndRefusalsWriteNothing) {
                              HasSubstr(": would change (--diff: nothing written)")));
     EXPECT_FALSE(Contains(p.NewBytes(), kEnterSetup));
 
+    // A status file asks for what Set Status of it would write: switch 1 bits
+    // other than 4 and 5, and switch 12 under the prompt entry, stay the printer's.
+    PrinterSettings file;
+    SetSwitchValue(file.msw1, 0x0F);
+    SetSwitchValue(file.msw10, 0x10);
+    SetSwitchValue(file.msw12, 0x01);
+    ASSERT_EQ(WriteStatusFile(File("shop.sts"), file), StatusFileResult::Ok);
+    o = Run({"--port", p.port(), "apply", "--diff", File("shop.sts")});
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(o.out, p.port() + ": paper_width: 3 Inch -> 2 Inch (msw10 bit 5)\n" + p.port() +
+                         ": would change (--diff: nothing written)\n");
+    EXPECT_FALSE(Contains(p.NewBytes(), kEnterSetup));
+
     // A bit Set Status cannot write, refused after reading the printer.
     o = Run({"--port", p.port(), "apply", Write("low.toml", "[switches]\nmsw1 = \"xxx0xxx1\"\n")});
     EXPECT_EQ(o.status, 1);

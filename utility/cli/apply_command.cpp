@@ -281,16 +281,22 @@ std::vector<std::string> ReadPortsFile(const std::string& path, std::string& err
     return ports;
 }
 
-// The same port named twice (or by two names, such as a link and its device)
-// would have two threads fight over it.
+// The device a port name stands for: the same port named twice (or by two names,
+// such as a link and its node) would have two threads fight over it.
+std::string DeviceKey(const std::string& port) {
+    const auto choice = ChoosePort(port);
+    if (!choice) return port;
+#ifndef _WIN32
+    // Windows reports no inode numbers: there the name is all there is.
+    struct stat node {};
+    if (::stat(choice->device.c_str(), &node) == 0)
+        return fmt::format("{}:{}", node.st_dev, node.st_ino);
+#endif
+    return choice->device;
+}
+
 void AddTarget(std::vector<Target>& targets, std::vector<std::string>& devices, Target target) {
-    std::string device = target.port;
-    if (const auto choice = ChoosePort(target.port)) {
-        struct stat node {};
-        device = ::stat(choice->device.c_str(), &node) == 0
-                     ? fmt::format("{}:{}", node.st_dev, node.st_ino)
-                     : choice->device;
-    }
+    std::string device = DeviceKey(target.port);
     if (std::find(devices.begin(), devices.end(), device) != devices.end()) return;
     devices.push_back(device);
     targets.push_back(std::move(target));
