@@ -384,9 +384,7 @@ TEST_F(StatusDialogOnVirtualPrinter, ALoadedProfileShowsWhatSetStatusWouldChange
     Open();
     dialog->OnGetStatus();
     const std::string path = TempFile("shop.toml");
-    {
-        std::ofstream(path) << "paper_width = \"2 Inch\"\ncode_page = 0\n";
-    }
+    { std::ofstream(path) << "paper_width = \"2 Inch\"\ncode_page = 0\n"; }
     dialog->OnLoadStatus(path);
     ASSERT_TRUE(dialog->lastFileOk());
     // Bits the profile leaves out keep what Get Status read.
@@ -440,9 +438,7 @@ TEST_F(StatusDialogOnVirtualPrinter, SavesAndLoadsProfilesByTheirExtension) {
     EXPECT_EQ(notifier.shown.size(), shown + 1);  // only the success message
 
     // A refused profile changes nothing and says why.
-    {
-        std::ofstream(path) << "paper_width = \"5 Inch\"\n";
-    }
+    { std::ofstream(path) << "paper_width = \"5 Inch\"\n"; }
     dialog->OnLoadStatus(path);
     EXPECT_FALSE(dialog->lastFileOk());
     EXPECT_THAT(notifier.shown.back().text, ::testing::HasSubstr("\"5 Inch\""));

@@ -274,8 +274,8 @@ TEST_F(StatusWindowTest, SavesAndLoadsStatusFilesThroughTheFileDialogs) {
     EXPECT_TRUE(view->button(kSaveButton)->isEnabled());
     WhenModal<QFileDialog>([&](QFileDialog& d) {
         EXPECT_EQ(d.windowTitle(), "Save current status");
-        EXPECT_THAT(d.nameFilters(), ::testing::ElementsAre("Status Files (*.sts)",
-                                                            "Settings Profiles (*.toml)"));
+        EXPECT_THAT(d.nameFilters(),
+                    ::testing::ElementsAre("Status Files (*.sts)", "Settings Profiles (*.toml)"));
         d.selectFile(path);
         static_cast<QDialog&>(d).accept();
     });
@@ -342,9 +342,7 @@ TEST_F(StatusWindowTest, ALoadedProfileIsShownAndSetStatusAsksWithItsDifferences
     Press(kGetButton, 1);
     QTemporaryDir dir;
     const QString path = dir.filePath("shop.toml");
-    {
-        std::ofstream(path.toStdString()) << "paper_width = \"2 Inch\"\n";
-    }
+    { std::ofstream(path.toStdString()) << "paper_width = \"2 Inch\"\n"; }
     WhenModal<QFileDialog>([&](QFileDialog& d) {
         d.selectFile(path);
         static_cast<QDialog&>(d).accept();

@@ -1,8 +1,8 @@
 #include "printer_status_dialog.h"
 
-#include <algorithm>
-
 #include <fmt/format.h>
+
+#include <algorithm>
 
 #include "status_file.h"
 
@@ -79,7 +79,8 @@ bool PrinterStatusDialog::ConfirmChangesFromFile() {
     const auto changes = ChangesToPrinter();
     if (!changes || changes->empty()) return true;
     std::string text = "Set Status will change these settings of the printer:\n\n";
-    for (const SettingChange& c : *changes) text += fmt::format("{}: {} -> {}\n", c.Label(), c.from, c.to);
+    for (const SettingChange& c : *changes)
+        text += fmt::format("{}: {} -> {}\n", c.Label(), c.from, c.to);
     text += "\nWrite them to the printer now?";
     return deps_.notifier.notify({text, "Notice", MessageIcon::Question, MessageButtons::YesNo}) ==
            MessageAnswer::Yes;
