@@ -228,5 +228,37 @@ TEST_F(CliDiversion, ARunEndedBySigtermLeavesTheQueueActive) {
     EXPECT_FALSE(PrivateCupsd::Paused("onport"));
 }
 
+// apply on two ports at once: each port's thread keeps that port's queue off it,
+// both diversions share the process's journal, and both queues come back.
+TEST_F(CliDiversion, ApplyOnTwoPortsAtOnceKeepsEachQueueOffItsPortAndGivesBothBack) {
+    StartPrinter(sim::FaultMode::None);
+    sim::R3Engine secondEngine;
+    sim::PtyPrinter second(secondEngine);
+    ASSERT_TRUE(second.start()) << second.error();
+    ASSERT_TRUE(PrivateCupsd::AddQueue("second", "serial:" + second.slavePath() + "?baud=19200"));
+    const auto profile = std::filesystem::temp_directory_path() /
+                         ("cli-diversion-" + std::to_string(::getpid()) + ".toml");
+    std::ofstream(profile) << "paper_width = \"2 Inch\"\n";
+
+    Program cli(TESSALY_CLI, {"--port", printer_->slavePath(), "--port", second.slavePath(),
+                              "apply", profile.string()});
+    ASSERT_TRUE(cli.started());
+    bool bothPaused = false;
+    for (int i = 0; i < 200 && !bothPaused; ++i) {
+        bothPaused = PrivateCupsd::Paused("onport") && PrivateCupsd::Paused("second");
+        if (!bothPaused) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    const auto o = cli.Wait(60000);
+    std::filesystem::remove(profile);
+    EXPECT_TRUE(bothPaused);
+    EXPECT_EQ(o.status, 0) << o.out << o.err;
+    EXPECT_TRUE(Has(o.out, "2 printers: 2 changed, 0 unchanged, 0 failed")) << o.out;
+    EXPECT_FALSE(PrivateCupsd::Paused("onport"));
+    EXPECT_FALSE(PrivateCupsd::Paused("second"));
+    EXPECT_TRUE(PrivateCupsd::Paused("held")) << "paused by someone else before: left alone";
+    EXPECT_TRUE(cupsd_->JournalFiles().empty());
+    EXPECT_EQ(secondEngine.memorySwitch(10), 0x10);
+}
+
 }  // namespace
 }  // namespace tessaly

@@ -72,11 +72,18 @@ bool String(const Json& object, const char* name, std::string& out) {
 
 }  // namespace
 
+// The store's lock is one per process: the diversions of several ports (one
+// thread each) take and give it back under the journal's mutex.
 DiversionJournal::RecoveryLock::RecoveryLock(DiversionJournal& journal)
-    : journal_(journal), held_(journal.store_->TryLock()) {}
+    : journal_(journal), held_(false) {
+    std::lock_guard lock(journal_.mutex_);
+    held_ = journal_.store_->TryLock();
+}
 
 DiversionJournal::RecoveryLock::~RecoveryLock() {
-    if (held_) journal_.store_->Unlock();
+    if (!held_) return;
+    std::lock_guard lock(journal_.mutex_);
+    journal_.store_->Unlock();
 }
 
 DiversionJournal::DiversionJournal(std::unique_ptr<JournalStore> store, ProcessIdentity self)
