@@ -140,6 +140,12 @@ PrinterResult ApplyToPrinter(const GlobalOptions& global, const Target& target,
     PrinterNotifier notifier(global.yes);
     std::vector<std::string> errors;
     rt.Redirect(notifier, [&errors](const std::string& e) { errors.push_back(e); });
+    // What the port and the printer said on the way, for a run that succeeded.
+    auto warnings = [&] {
+        std::vector<std::string> all = errors;
+        all.insert(all.end(), notifier.warnings.begin(), notifier.warnings.end());
+        return all;
+    };
     auto fail = [&](int status, const std::string& what) {
         result.status = status;
         result.error = what;
@@ -176,12 +182,12 @@ PrinterResult ApplyToPrinter(const GlobalOptions& global, const Target& target,
                         plan.refusal);
     if (plan.changes.empty()) {
         result.after = before;
-        result.warnings = std::move(notifier.warnings);
+        result.warnings = warnings();
         return result;
     }
     if (diffOnly) {
         result.changed = true;
-        result.warnings = std::move(notifier.warnings);
+        result.warnings = warnings();
         return result;
     }
     progress(fmt::format("writing {} change{}", plan.changes.size(),
@@ -220,7 +226,7 @@ PrinterResult ApplyToPrinter(const GlobalOptions& global, const Target& target,
         return fail(written,
                     "The switches were written and read back, but the font download "
                     "failed.");
-    result.warnings = std::move(notifier.warnings);
+    result.warnings = warnings();
     return result;
 }
 

@@ -134,13 +134,12 @@ int Runtime::Connect() {
         InstallDiversionSafetyNet();
         RecoverQueues(false);
         const DiversionReport diverted = diversion_.Divert(settings.portName);
-        for (const std::string& refusal : diverted.refused)
-            fmt::print(stderr, "Warning: {}\n", refusal);
+        for (const std::string& refusal : diverted.refused) Error("Warning: " + refusal);
         if (!diverted.refused.empty() && options.requireDiversion) {
-            fmt::print(stderr,
-                       "Stopped before opening {}: --require-diversion was given and not every "
-                       "print queue on it could be kept off. Nothing was sent to the printer.\n",
-                       settings.portName);
+            Error(fmt::format(
+                "Stopped before opening {}: --require-diversion was given and not every print "
+                "queue on it could be kept off. Nothing was sent to the printer.",
+                settings.portName));
             return kFileOrPort;
         }
     }

@@ -69,7 +69,8 @@ class Runtime {
         notifierOverride_ = &notifier;
         onError_ = std::move(onError);
     }
-    // An error that ends a command: printed on standard error unless redirected.
+    // An error or warning about the port: printed on standard error unless
+    // redirected.
     void Error(const std::string& text) const;
     Clock& clock() { return clock_; }
     PortType interfaceType() const { return interfaceType_; }
