@@ -6,8 +6,8 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <functional>
 #include <fstream>
+#include <functional>
 
 #include "printer_status_dialog.h"
 #include "r3_engine.h"
