@@ -3,6 +3,8 @@
 
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QLineEdit>
 #include <QTemporaryDir>
 #include <filesystem>
 #include <fstream>
@@ -15,6 +17,7 @@
 #include "simulated_port.h"
 #include "status_file.h"
 #include "status_page_views.h"
+#include "ui_script.h"
 #include "widget_helpers.h"
 
 namespace tessaly::ui::qt {
@@ -23,7 +26,9 @@ namespace {
 using testing::AnswerMessages;
 using ::testing::Contains;
 using ::testing::HasSubstr;
+using testing::PressKey;
 using testing::ShownMessage;
+using testing::TabTo;
 using testing::WhenModal;
 
 constexpr std::array<StatusButton, 6> kAll{kGetButton,  kSetButton,        kSaveButton,
@@ -265,6 +270,65 @@ TEST_F(StatusWindowTest, AFailedHandshakeLeavesOnlyExit) {
     EXPECT_FALSE(settingPage()->buyerSetList()->isEnabled());
 }
 
+TEST_F(StatusWindowTest, EnterPressesTheFocusedButtonAndOtherwiseEndsTheDialog) {
+    Open();
+    // "Get Status" focused: Enter runs it and the dialog stays.
+    ASSERT_TRUE(TabTo(view->button(kGetButton)));
+    AnswerMessages(messages, 1);
+    PressKey(view.get(), Qt::Key_Return);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !view->working(); }, 20000));
+    ASSERT_EQ(messages->size(), 1u);
+    EXPECT_EQ(messages->front().text, "Success to get status of printer.");
+    EXPECT_TRUE(view->isVisible());
+    EXPECT_TRUE(view->button(kSetButton)->isEnabled());
+
+    // No button focused: Enter ends the dialog with OK.
+    ASSERT_TRUE(TabTo(view->tabs()->tabBar()));
+    PressKey(view.get(), Qt::Key_Enter);
+    EXPECT_FALSE(view->isVisible());
+    EXPECT_EQ(view->result(), QDialog::Accepted);
+}
+
+TEST_F(StatusWindowTest, SaveStatusTakesTheTypedNameAndAsksBeforeCreatingIt) {
+    Open();
+    QTemporaryDir dir;
+    const QString typed = dir.filePath("shop");
+    QTest::mouseClick(view->button(kInitializeButton), Qt::LeftButton);
+    bool stayedOpen = false;
+    WhenModal<QFileDialog>([&](QFileDialog& d) {
+        d.setDirectory(dir.path());
+        auto* name = d.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        ASSERT_TRUE(name && TabTo(name));
+        name->selectAll();
+        QTest::keyClicks(name, "shop");
+        // "No" keeps the dialog open and creates nothing; "Yes" creates the file.
+        AnswerMessages(messages, 1, QMessageBox::No);
+        PressKey(&d, Qt::Key_Return);
+        stayedOpen = d.isVisible() && !QFileInfo::exists(typed);
+        AnswerMessages(messages, 1, QMessageBox::Yes);
+        PressKey(&d, Qt::Key_Return);
+    });
+    QTest::mouseClick(view->button(kSaveButton), Qt::LeftButton);
+    EXPECT_TRUE(stayedOpen);
+    ASSERT_EQ(messages->size(), 2u);
+    EXPECT_EQ(messages->front().text, "shop does not exist.\nDo you want to create it?");
+    EXPECT_EQ(messages->front().buttons, QMessageBox::Yes | QMessageBox::No);
+    // Used as typed: no extension added.
+    EXPECT_EQ(QFileInfo(typed).size(), 256);
+    EXPECT_FALSE(QFileInfo::exists(typed + ".sts"));
+
+    // An existing file is replaced after its own question, without the other.
+    messages->clear();
+    WhenModal<QFileDialog>([&](QFileDialog& d) {
+        EXPECT_TRUE(QTest::qWaitFor([&] { return UiScript::typeFileName(d, typed); }, 2000));
+        AnswerMessages(messages, 1, QMessageBox::Yes);
+        static_cast<QDialog&>(d).accept();
+    });
+    QTest::mouseClick(view->button(kSaveButton), Qt::LeftButton);
+    ASSERT_EQ(messages->size(), 1u);
+    EXPECT_THAT(messages->front().text.toStdString(), ::testing::HasSubstr("already exists"));
+}
+
 TEST_F(StatusWindowTest, SavesAndLoadsStatusFilesThroughTheFileDialogs) {
     Open();
     QTemporaryDir dir;
@@ -276,7 +340,8 @@ TEST_F(StatusWindowTest, SavesAndLoadsStatusFilesThroughTheFileDialogs) {
         EXPECT_EQ(d.windowTitle(), "Save current status");
         EXPECT_THAT(d.nameFilters(),
                     ::testing::ElementsAre("Status Files (*.sts)", "Settings Profiles (*.toml)"));
-        d.selectFile(path);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return UiScript::typeFileName(d, path); }, 2000));
+        AnswerMessages(messages, 1, QMessageBox::Yes);
         static_cast<QDialog&>(d).accept();
     });
     QTest::mouseClick(view->button(kSaveButton), Qt::LeftButton);
@@ -292,7 +357,7 @@ TEST_F(StatusWindowTest, SavesAndLoadsStatusFilesThroughTheFileDialogs) {
         EXPECT_EQ(d.fileMode(), QFileDialog::ExistingFile);
         // It opens where the last status file was saved.
         EXPECT_EQ(d.directory().absolutePath(), QDir(dir.path()).absolutePath());
-        d.selectFile(path);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return UiScript::typeFileName(d, path); }, 2000));
         static_cast<QDialog&>(d).accept();
     });
     QTest::mouseClick(view->button(kLoadButton), Qt::LeftButton);

@@ -35,6 +35,20 @@ void WhenModal(std::function<void(T&)> act) {
     timer->start();
 }
 
+// Presses a key as the window system delivers it: to the widget that has focus.
+inline void PressKey(QWidget* window, Qt::Key key) {
+    QTest::keyClick(window->windowHandle(), key);
+}
+
+// Moves keyboard focus with the Tab key, as a user does, until `target` has it.
+inline bool TabTo(QWidget* target) {
+    QWidget* window = target->window();
+    window->activateWindow();
+    if (!QTest::qWaitForWindowActive(window)) return false;
+    for (int i = 0; i < 60 && !target->hasFocus(); ++i) PressKey(window, Qt::Key_Tab);
+    return target->hasFocus();
+}
+
 struct ShownMessage {
     QString text;
     QString title;

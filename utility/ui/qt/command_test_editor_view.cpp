@@ -7,6 +7,7 @@
 
 #include "busy_input_filter.h"
 #include "dialog_units.h"
+#include "enter_key.h"
 #include "file_folder.h"
 #include "group_frame.h"
 #include "operation_worker.h"
@@ -176,6 +177,7 @@ void CommandTestEditorView::build() {
 
     busyFilter_ = new BusyInputFilter(this);
     busyFilter_->allow(buttons_[QStringLiteral("Close")]);
+    PressFocusedButtonOnEnter(*this);
 }
 
 void CommandTestEditorView::showText() {

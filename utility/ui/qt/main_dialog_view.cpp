@@ -11,6 +11,7 @@
 #include "busy_input_filter.h"
 #include "command_test_editor_view.h"
 #include "dialog_units.h"
+#include "enter_key.h"
 #include "group_frame.h"
 #include "operation_worker.h"
 #include "printer_status_dialog_view.h"
@@ -71,6 +72,8 @@ void MainDialogView::followUsbPrinters() {
 void MainDialogView::build() {
     setWindowTitle(MainDialog::kCaption);
     setWindowIcon(AppIcon());
+    // The program's only window: it can be minimised, showing the application icon.
+    setWindowFlag(Qt::WindowMinimizeButtonHint);
     setFont(DialogFont());
     const DialogUnits du(font());
     setFixedSize(du.size(239, 170));
@@ -182,6 +185,7 @@ void MainDialogView::build() {
 
     busyFilter_ = new BusyInputFilter(this);
     busyFilter_->allow(c_.exit);
+    PressFocusedButtonOnEnter(*this);
 }
 
 void MainDialogView::fillCombo(QComboBox* combo, const std::vector<std::string>& entries) {

@@ -1,12 +1,15 @@
 #include "printer_status_dialog_view.h"
 
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMessageBox>
 #include <QThread>
 
 #include "busy_input_filter.h"
 #include "dialog_units.h"
+#include "enter_key.h"
 #include "file_folder.h"
 #include "group_frame.h"
 #include "operation_worker.h"
@@ -19,6 +22,25 @@ namespace {
 // Status files, and settings profiles: the file's extension says which it is.
 const QStringList kStatusFileFilters{QStringLiteral("Status Files (*.sts)"),
                                      QStringLiteral("Settings Profiles (*.toml)")};
+
+// The save dialog of status files asks before it creates a new file, as it asks
+// before it replaces one; "No" leaves the dialog open for another name.
+class StatusSaveDialog final : public QFileDialog {
+  public:
+    using QFileDialog::QFileDialog;
+
+    void accept() override {
+        const QFileInfo file(selectedFiles().value(0));
+        if (!file.fileName().isEmpty() && !file.exists() &&
+            QMessageBox::question(
+                this, windowTitle(),
+                tr("%1 does not exist.\nDo you want to create it?").arg(file.fileName()),
+                QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes) != QMessageBox::Yes) {
+            return;
+        }
+        QFileDialog::accept();
+    }
+};
 
 }  // namespace
 
@@ -120,6 +142,7 @@ void PrinterStatusDialogView::build() {
 
     busyFilter_ = new BusyInputFilter(this);
     busyFilter_->allow(buttons_[kExitButton]);
+    PressFocusedButtonOnEnter(*this);
 }
 
 void PrinterStatusDialogView::applyButtons(unsigned enabled) {
@@ -146,7 +169,7 @@ void PrinterStatusDialogView::startDownloadEvents() {
 }
 
 void PrinterStatusDialogView::saveStatus() {
-    QFileDialog dialog(this, QStringLiteral("Save current status"));
+    StatusSaveDialog dialog(this, QStringLiteral("Save current status"));
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
@@ -172,7 +195,8 @@ void PrinterStatusDialogView::loadStatus() {
 }
 
 void PrinterStatusDialogView::keyPressEvent(QKeyEvent* event) {
-    // Enter ends the dialog with OK, as Escape ends it with cancel.
+    // Enter with no button focused ends the dialog with OK, as Escape ends it
+    // with cancel (a focused button takes Enter itself).
     if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
         accept();
         return;
