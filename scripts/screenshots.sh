@@ -32,8 +32,21 @@ folder=$(cd "$folder" && pwd)
 run=("$program" --virtual-printer --screenshots "$folder")
 if [[ -n ${DISPLAY:-} ]]; then
     "${run[@]}"
-elif command -v xvfb-run >/dev/null; then
-    xvfb-run -a -s "-screen 0 1280x1024x24" "${run[@]}"
+elif command -v Xvfb >/dev/null; then
+    # The server picks a free display number itself and writes it to the pipe,
+    # so tours started side by side (a parallel test run) never pick the same one.
+    pipe=$(mktemp -u)
+    mkfifo "$pipe"
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$pipe" 2>/dev/null &
+    server=$!
+    trap 'kill $server 2>/dev/null; rm -f "$pipe"' EXIT
+    display=
+    read -r -t 30 display <"$pipe" || true
+    if [[ -z $display ]]; then
+        echo "Xvfb did not start" >&2
+        exit 1
+    fi
+    DISPLAY=:$display "${run[@]}"
 else
     echo "No display and no xvfb-run: using Qt's offscreen platform" >&2
     QT_QPA_PLATFORM=offscreen "${run[@]}"

@@ -24,6 +24,7 @@
 #include "selector_views.h"
 #include "simulated_port.h"
 #include "ui_fakes.h"
+#include "ui_script.h"
 #include "widget_helpers.h"
 
 namespace tessaly::ui::qt {
@@ -31,7 +32,9 @@ namespace {
 
 using testing::AnswerMessages;
 using ::testing::ElementsAre;
+using testing::PressKey;
 using testing::ShownMessage;
+using testing::TabTo;
 using testing::WhenModal;
 
 std::vector<std::uint8_t> Tail(const std::vector<std::uint8_t>& all, std::size_t n) {
@@ -101,6 +104,9 @@ TEST_F(MainWindowTest, ShowsTheDocumentedTextsAndStartsWithOnlyTheCheck) {
     EXPECT_EQ(c.checkCommunication->text(), "Check Communication");
     EXPECT_TRUE(c.checkCommunication->isDefault());
     EXPECT_THAT(Buttons(), ElementsAre(true, false, false, false, true));
+    // The program's one window can be minimised.
+    EXPECT_TRUE(view->windowFlags().testFlag(Qt::WindowMinimizeButtonHint));
+    EXPECT_TRUE(view->windowHandle()->flags().testFlag(Qt::WindowMinimizeButtonHint));
     // The About box sits on F1 and in the window's context menu.
     ASSERT_EQ(view->actions().size(), 1);
     EXPECT_EQ(view->actions()[0]->text(), "&About Tessaly...");
@@ -148,6 +154,36 @@ TEST_F(MainWindowTest, CheckCommunicationOnTheWorkerUnlocksThePrinterFunctions) 
     EXPECT_EQ(c.baud->currentText(), "38400");
     EXPECT_THAT(Buttons(), ElementsAre(true, false, false, false, true));
     EXPECT_FALSE(logic->port().IsOpen());
+}
+
+TEST_F(MainWindowTest, EnterPressesTheFocusedButtonElseTheDefaultOne) {
+    Open();
+    const auto& c = view->controls();
+    // No button focused: Enter presses the default button, "Check Communication".
+    ASSERT_TRUE(TabTo(c.port));
+    AnswerMessages(messages, 1);
+    PressKey(view.get(), Qt::Key_Return);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return logic->connected() && !worker.busy(); }, 20000));
+
+    // A focused button takes Enter itself.
+    ASSERT_TRUE(TabTo(c.selfTest));
+    PressKey(view.get(), Qt::Key_Enter);
+    EXPECT_THAT(Buttons(), ElementsAre(false, true, false, false, true));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !worker.busy() && !logic->busy(); }, 20000));
+    EXPECT_EQ(engine->selfTestCount(), 1);
+
+    std::string appended;
+    WhenModal<CommandTestEditorView>([&](CommandTestEditorView& editor) {
+        EXPECT_TRUE(TabTo(editor.button("Font A")));
+        PressKey(&editor, Qt::Key_Return);
+        appended = editor.logic().commandText();
+        EXPECT_TRUE(TabTo(editor.button("Close")));
+        PressKey(&editor, Qt::Key_Return);
+    });
+    ASSERT_TRUE(TabTo(c.commandEditor));
+    PressKey(view.get(), Qt::Key_Return);
+    EXPECT_EQ(appended, "1b 21 00 ");
+    EXPECT_TRUE(view->isVisible());
 }
 
 TEST_F(MainWindowTest, AFailedCheckWarnsAndKeepsThePrinterFunctionsLocked) {
@@ -407,6 +443,42 @@ TEST(SelectorViews, KeyboardAndMouseGoThroughTheLogic) {
     QTest::keyClicks(addressView.combo()->lineEdit(), "12");
     QTest::mouseClick(addressView.okButton(), Qt::LeftButton);
     EXPECT_EQ(address.addressText(), "12");
+}
+
+TEST(UiScript, TypesAFileNameIntoTheFocusedNameField) {
+    QTemporaryDir dir;
+    const QString path = QDir(dir.path()).filePath("tour.sts");
+    QFileDialog dialog(nullptr, QStringLiteral("Save current status"));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.selectFile(QStringLiteral("Noname.sts"));
+    dialog.show();
+    // Focus in the name field, as the window system gives it when the dialog is
+    // activated before the script acts.
+    auto* name = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    ASSERT_TRUE(name);
+    ASSERT_TRUE(TabTo(name));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return UiScript::typeFileName(dialog, path); }, 2000));
+    EXPECT_EQ(dialog.selectedFiles().value(0).toStdString(), path.toStdString());
+}
+
+TEST(UiScript, AStepStuckInAModalDialogStillMeetsItsTimeLimit) {
+    UiScript script;
+    script.add("ask", [] {
+        QMessageBox::question(nullptr, "Tour", "Stuck?");
+        return true;
+    });
+    QString failure;
+    bool finished = false;
+    script.start(
+        [&](const QString& failed) {
+            finished = true;
+            failure = failed;
+            if (QWidget* box = QApplication::activeModalWidget()) box->close();
+        },
+        300);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return finished; }, 5000));
+    EXPECT_EQ(failure, "ask");
 }
 
 TEST(QtNotifierOnTheWorker, MessagesWaitForTheirAnswerInOrder) {

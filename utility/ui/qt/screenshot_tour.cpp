@@ -3,6 +3,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QLineEdit>
 #include <QMessageBox>
 
 #include "about_dialog_view.h"
@@ -207,19 +209,32 @@ void AddScreenshotTour(UiScript& s, MainDialogView& view, const QString& folder)
               Save(&d, folder, "23-save-status-dialog");
               // A file left by an earlier tour would bring up the overwrite question.
               QFile::remove(statusFile);
-              d.selectFile(statusFile);
+              // Into the name field, as a user clicks there, so the next step meets
+              // the field focused however the window was activated.
+              if (auto* name = d.findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+                  name->setFocus(Qt::MouseFocusReason);
           }));
     // The dialog may still be reading the folder it opened in, which can bring back
     // the proposed name: accept only once the tour's file is the one selected.
+    // Accepting asks whether to create the file, so it runs from the event loop,
+    // where the script goes on to answer that question.
     s.add("save status file", [statusFile] {
         auto* d = UiScript::top<QFileDialog>();
-        if (!d) return false;
-        if (d->selectedFiles().value(0) != statusFile) {
-            d->selectFile(statusFile);
-            return false;
-        }
-        static_cast<QDialog*>(d)->accept();
+        if (!d || !UiScript::typeFileName(*d, statusFile)) return false;
+        QTimer::singleShot(0, d, [d, statusFile] {
+            if (UiScript::typeFileName(*d, statusFile)) static_cast<QDialog*>(d)->accept();
+        });
         return true;
+    });
+    s.add("create status file", [folder] {
+        auto* box = UiScript::top<QMessageBox>();
+        if (!box || !box->isVisible() || !box->button(QMessageBox::Yes)) return false;
+        Save(box, folder, "24-create-status-file");
+        box->button(QMessageBox::Yes)->click();
+        return true;
+    });
+    s.add("status file saved", [statusFile] {
+        return UiScript::top<PrinterStatusDialogView>() && QFileInfo(statusFile).size() == 256;
     });
     s.add("close the status dialog", [] {
         auto* d = UiScript::top<PrinterStatusDialogView>();

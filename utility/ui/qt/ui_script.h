@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QApplication>
+#include <QFileDialog>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -12,7 +13,9 @@ namespace tessaly::ui::qt {
 
 // Drives the real widgets step by step from the event loop, so that it keeps
 // running inside the modal dialogs and message boxes the steps open. A step is
-// polled until it reports that it is done; each has a time limit.
+// polled until it reports that it is done; each has a time limit, which holds
+// even when a step itself blocks in a modal dialog (steps should open dialogs
+// from the event loop, as pressLater does, so that later steps can answer them).
 class UiScript final : public QObject {
     Q_OBJECT
   public:
@@ -31,9 +34,16 @@ class UiScript final : public QObject {
     // Presses a button from the event loop, so a modal dialog it opens does not
     // hold up the script.
     static void pressLater(QWidget* button);
+    // Writes a path into a file dialog's own name field, as a user types it there
+    // (selectFile() leaves that field alone while it has keyboard focus, which
+    // depends on when the window was activated). True once the dialog has that
+    // file selected.
+    static bool typeFileName(QFileDialog& dialog, const QString& path);
 
   private:
     void poll();
+    void checkLimit();
+    void finish(const QString& failure);
 
     struct Entry {
         QString what;
@@ -42,6 +52,7 @@ class UiScript final : public QObject {
     std::vector<Entry> steps_;
     std::size_t next_ = 0;
     QTimer timer_;
+    QTimer watchdog_;
     qint64 stepStarted_ = 0;
     int limitMs_ = 20000;
     std::function<void(const QString&)> finished_;
