@@ -95,6 +95,9 @@ TEST_F(CliOnPty, BadHexTextIsRefusedBeforeAnythingIsSent) {
     const auto o = Run({"send", "1b 4g"});
     EXPECT_EQ(o.status, 2);
     EXPECT_THAT(o.err, HasSubstr("'g' at position 5"));
+    const auto accent = Run({"send", "1b 40 \u00e9"});
+    EXPECT_EQ(accent.status, 2);
+    EXPECT_THAT(accent.err, HasSubstr("'\u00e9' (U+00E9) at position 7"));
     EXPECT_TRUE(engine->receivedLog().empty());
 }
 

@@ -39,9 +39,37 @@ TEST(HexTextValidation, NamesTheFirstBadCharacter) {
     const auto bad = FindHexTextError("1b 4g 0x");
     ASSERT_TRUE(bad.has_value());
     EXPECT_EQ(bad->position, 4u);
-    EXPECT_EQ(bad->character, 'g');
+    EXPECT_EQ(bad->character, "g");
     EXPECT_NE(bad->Describe().find("'g' at position 5"), std::string::npos) << bad->Describe();
-    EXPECT_NE(FindHexTextError("1b\x01")->Describe().find("byte 0x01"), std::string::npos);
+}
+
+TEST(HexTextValidation, NamesTheCharacterAsTypedNotItsBytes) {
+    struct Case {
+        std::string_view text;
+        std::string_view shown;
+    };
+    for (const Case& c : {
+             Case{"1b 40 \u00e9 0a", "'\u00e9' (U+00E9) at position 7"},
+             Case{"1b 40 \u20ac", "'\u20ac' (U+20AC) at position 7"},
+             Case{"1b 40 \U0001F600", "'\U0001F600' (U+1F600) at position 7"},
+             // Look-alikes of a separator and of a digit.
+             Case{"1b\u00a040", "'\u00a0' (U+00A0) at position 3"},
+             Case{"\uff11b", "'\uff11' (U+FF11) at position 1"},
+             Case{"1b\x01", "the control character U+0001 at position 3"},
+             Case{"1b\u0085", "the control character U+0085 at position 3"},
+             // Bytes that are not UTF-8: Latin-1 text, a cut-off sequence, an
+             // overlong form, a surrogate, a stray continuation byte.
+             Case{"1b \xe9", "the byte 0xe9 (not UTF-8 text) at position 4"},
+             Case{"1b \xc3", "the byte 0xc3 (not UTF-8 text) at position 4"},
+             Case{"\xc0\xaf", "the byte 0xc0 (not UTF-8 text) at position 1"},
+             Case{"\xed\xa0\x80", "the byte 0xed (not UTF-8 text) at position 1"},
+             Case{"\x80", "the byte 0x80 (not UTF-8 text) at position 1"},
+         }) {
+        const auto bad = FindHexTextError(c.text);
+        ASSERT_TRUE(bad.has_value()) << c.text;
+        EXPECT_NE(bad->Describe().find(c.shown), std::string::npos) << bad->Describe();
+    }
+    EXPECT_EQ(FindHexTextError("0a \u00e9")->character, "\u00e9");
 }
 
 TEST(FormatHexText, RoundTripsToCanonicalText) {

@@ -320,6 +320,27 @@ TEST_F(MainWindowTest, TheEditorWritesTheDocumentedBytes) {
     EXPECT_TRUE(QTest::qWaitFor([&] { return engine->memorySwitch(2) == 0x30; }, 3000));
 }
 
+TEST_F(MainWindowTest, TheEditorNamesATypedNonHexCharacterAsTyped) {
+    Open();
+    Check();
+    const auto received = engine->receivedLog().size();
+    WhenModal<CommandTestEditorView>([&](CommandTestEditorView& editor) {
+        QTest::keyClicks(editor.commandBox(), "1b 40 ");
+        QTest::sendKeyEvent(QTest::Click, editor.commandBox(), Qt::Key_Eacute,
+                            QStringLiteral("\u00e9"), Qt::NoModifier);
+        EXPECT_EQ(editor.logic().commandText(), "1b 40 \u00e9");
+        AnswerMessages(messages, 1);
+        editor.button("Write Command")->click();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !editor.logic().busy(); }, 5000));
+        editor.reject();
+    });
+    QTest::mouseClick(view->controls().commandEditor, Qt::LeftButton);
+    ASSERT_EQ(messages->size(), 2u);
+    EXPECT_THAT(messages->back().text.toStdString(),
+                ::testing::HasSubstr("'\u00e9' (U+00E9) at position 7"));
+    EXPECT_EQ(engine->receivedLog().size(), received);
+}
+
 TEST_F(MainWindowTest, TheEditorSavesAndLoadsCommandFilesThroughTheFileDialog) {
     Open();
     Check();

@@ -18,11 +18,13 @@ bool IsHexSeparator(char c);
 // ("1D61FF0A" and "1d 61 ff 0a" give the same four bytes; "123" gives 12 03).
 std::vector<std::uint8_t> ParseHexText(std::string_view text);
 
-// The first character of a command text that is neither a hexadecimal digit nor
-// a separator, with its position (0-based); none when the text is clean.
+// The first character of a command text (UTF-8) that is neither a hexadecimal
+// digit nor a separator; none when the text is clean. The position counts
+// characters, as the user sees them, from 0; a byte that is not UTF-8 counts as
+// one character.
 struct HexTextError {
     std::size_t position = 0;
-    char character = 0;
+    std::string character;  // as typed: its UTF-8 bytes, or the one stray byte
     std::string Describe() const;
 };
 std::optional<HexTextError> FindHexTextError(std::string_view text);
