@@ -10,12 +10,14 @@
 #include "commands.h"
 #include "r3_engine.h"
 #include "recording_notifier.h"
+#include "reply_bytes.h"
 #include "simulated_port.h"
 
 namespace tessaly {
 namespace {
 
 using ::testing::ElementsAre;
+using testing::Framed;
 using testing::RecordingNotifier;
 
 PortSettings Named(const std::string& name) {
@@ -259,8 +261,9 @@ TEST_F(CheckOnVirtualPrinter, SelfTestSendsItsCommandAndWaits) {
 // printer would never give.
 class ScriptedPort final : public ConcretePort {
   public:
-    ScriptedPort(Clock& clock, PortType type,
-                 std::map<std::vector<std::uint8_t>, std::vector<std::uint8_t>> replies)
+    ScriptedPort(
+        Clock& clock, PortType type,
+        std::map<std::vector<std::uint8_t>, std::vector<std::uint8_t>, testing::BytesOrder> replies)
         : clock_(clock), type_(type), replies_(std::move(replies)) {}
     bool Setup(const PortSettings&) override { return true; }
     bool Open(int) override { return open_ = true; }
@@ -284,7 +287,7 @@ class ScriptedPort final : public ConcretePort {
   private:
     Clock& clock_;
     PortType type_;
-    std::map<std::vector<std::uint8_t>, std::vector<std::uint8_t>> replies_;
+    std::map<std::vector<std::uint8_t>, std::vector<std::uint8_t>, testing::BytesOrder> replies_;
     std::deque<std::uint8_t> input_;
     bool open_ = false;
 };
@@ -296,19 +299,12 @@ CheckResult CheckWithName(const std::vector<std::uint8_t>& nameReply, const std:
     PrinterPort port([&](PortType t) {
         return std::make_unique<ScriptedPort>(
             clock, t,
-            std::map<std::vector<std::uint8_t>, std::vector<std::uint8_t>>{
+            std::map<std::vector<std::uint8_t>, std::vector<std::uint8_t>, testing::BytesOrder>{
                 {Bytes({0x1D, 0x49, 0x01}), Bytes({0x20})},
                 {Bytes({0x1D, 0x49, 0x42}), nameReply}});
     });
     Session s{port, clock, notifier};
     return CheckCommunication(s, Named(portName), type);
-}
-
-std::vector<std::uint8_t> Framed(const std::string& text, int header = 0x5F) {
-    std::vector<std::uint8_t> v{static_cast<std::uint8_t>(header)};
-    v.insert(v.end(), text.begin(), text.end());
-    v.push_back(0);
-    return v;
 }
 
 TEST(ManufacturerName, ComparedExactlyOnByteLinks) {

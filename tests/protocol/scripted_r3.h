@@ -3,6 +3,7 @@
 #include <map>
 #include <string>
 
+#include "reply_bytes.h"
 #include "status_commands.h"
 #include "status_fakes.h"
 
@@ -16,20 +17,11 @@ struct ScriptedR3 {
     std::string name = "Vantreel R-3";
     std::array<std::uint8_t, 13> switches{};  // index = switch number
     std::map<int, std::string> serial{{1, "19200"}, {2, "0"}, {3, "0"}, {4, "8"}};
-    std::map<Bytes, Bytes> replies;  // replaces the reply to exactly these bytes
+    std::map<Bytes, Bytes, BytesOrder> replies;  // replaces the reply to exactly these bytes
     bool silent = false;
 
-    static Bytes Framed(const std::string& text) {
-        Bytes b{0x5F};
-        b.insert(b.end(), text.begin(), text.end());
-        b.push_back(0);
-        return b;
-    }
     static Bytes Condition(std::uint8_t a, const std::string& text) {
-        Bytes b{0x37, 0x33, a, 0x1F};
-        b.insert(b.end(), text.begin(), text.end());
-        b.push_back(0);
-        return b;
+        return TextReply({0x37, 0x33, a, 0x1F}, text);
     }
     static Bytes SwitchReply(std::uint8_t value) {
         Bytes b{0x37, 0x21};

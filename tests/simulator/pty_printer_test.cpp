@@ -12,12 +12,14 @@
 #include <vector>
 
 #include "printer_port.h"
+#include "reply_bytes.h"
 
 namespace tessaly::sim {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 using Steady = std::chrono::steady_clock;
+using testing::Framed;
 
 // A client of the terminal, opened raw like a serial port would be.
 class Client {
@@ -87,13 +89,6 @@ class Client {
     int fd_ = -1;
     bool hungUp_ = false;
 };
-
-Bytes Framed(const std::string& text) {
-    Bytes out{0x5F};
-    out.insert(out.end(), text.begin(), text.end());
-    out.push_back(0);
-    return out;
-}
 
 Bytes Concat(std::initializer_list<Bytes> parts) {
     Bytes out;

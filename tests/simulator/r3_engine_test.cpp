@@ -10,11 +10,14 @@
 #include <string>
 #include <vector>
 
+#include "reply_bytes.h"
+
 namespace tessaly::sim {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 using ::testing::ElementsAre;
+using testing::Framed;
 using ::testing::HasSubstr;
 
 Bytes B(std::initializer_list<int> values) {
@@ -41,13 +44,6 @@ Bytes Exchange(R3Engine& engine, const Bytes& command, std::int64_t now = 0) {
     return out;
 }
 
-Bytes Framed(int header, const std::string& text) {
-    Bytes out{static_cast<std::uint8_t>(header)};
-    out.insert(out.end(), text.begin(), text.end());
-    out.push_back(0);
-    return out;
-}
-
 const Bytes kEnterSetup = B({0x1D, 0x28, 0x45, 0x03, 0x00, 0x01, 0x49, 0x4E});
 const Bytes kLeaveSetup = B({0x1D, 0x28, 0x45, 0x04, 0x00, 0x02, 0x4F, 0x55, 0x54});
 const Bytes kSetupAck = B({0x37, 0x20, 0x00});
@@ -69,9 +65,9 @@ Bytes SwitchReply(const std::string& bits) {
 TEST(R3EngineQueries, IdentityRepliesAreByteExact) {
     R3Engine engine;
     EXPECT_EQ(Exchange(engine, B({0x1D, 0x49, 0x01})), B({0x20}));
-    EXPECT_EQ(Exchange(engine, B({0x1D, 0x49, 0x42})), Framed(0x5F, "Vantreel Druckwerken GmbH"));
-    EXPECT_EQ(Exchange(engine, B({0x1D, 0x49, 0x43})), Framed(0x5F, "Vantreel R-3"));
-    EXPECT_EQ(Exchange(engine, B({0x1D, 0x49, 0x41})), Framed(0x5F, "VT04.20 R-3"));
+    EXPECT_EQ(Exchange(engine, B({0x1D, 0x49, 0x42})), Framed("Vantreel Druckwerken GmbH"));
+    EXPECT_EQ(Exchange(engine, B({0x1D, 0x49, 0x43})), Framed("Vantreel R-3"));
+    EXPECT_EQ(Exchange(engine, B({0x1D, 0x49, 0x41})), Framed("VT04.20 R-3"));
     EXPECT_EQ(Exchange(engine, B({0x1D, 0x28, 0x45, 0x02, 0x00, 0x0C, 0x08})),
               Concat({B({0x37, 0x33, 0x08, 0x1F}), Text("B0312"), B({0x00})}));
 }
@@ -426,9 +422,8 @@ TEST(R3EngineFaults, WrongModelAndWrongNames) {
     config.fault = FaultMode::WrongNames;
     R3Engine wrongNames(config);
     EXPECT_EQ(Exchange(wrongNames, B({0x1D, 0x49, 0x01})), B({0x20}));
-    EXPECT_EQ(Exchange(wrongNames, B({0x1D, 0x49, 0x42})),
-              Framed(0x5F, "Vantreel Druckwerken GMBH"));
-    EXPECT_EQ(Exchange(wrongNames, B({0x1D, 0x49, 0x43})), Framed(0x5F, "Vantreel R-2"));
+    EXPECT_EQ(Exchange(wrongNames, B({0x1D, 0x49, 0x42})), Framed("Vantreel Druckwerken GMBH"));
+    EXPECT_EQ(Exchange(wrongNames, B({0x1D, 0x49, 0x43})), Framed("Vantreel R-2"));
 }
 
 TEST(R3EngineFaults, SilenceConsumesButNeverAnswers) {
