@@ -11,7 +11,7 @@ installed=$(date +%s)
 
 echo "== MinGW build of the Windows programs"
 cmake -S . -B build/mingw -G Ninja --toolchain "$PWD/cmake/mingw-i686.cmake" \
-  -DCMAKE_BUILD_TYPE=Release -DTESSALY_UTILITY=OFF -DTESSALY_BUILD_TESTS=OFF >/dev/null
+  -DCMAKE_BUILD_TYPE=Release -DTESSALY_UTILITY=OFF -DTESSALY_BUILD_TESTS=OFF -DTESSALY_WERROR=ON >/dev/null
 cmake --build build/mingw -j2
 cmake -S tests/windows -B build/mingw/windows-tests -G Ninja \
   --toolchain "$PWD/cmake/mingw-i686.cmake" -DCMAKE_BUILD_TYPE=Release >/dev/null

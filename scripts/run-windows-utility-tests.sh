@@ -23,7 +23,7 @@ fi
 
 echo "== MinGW build of the settings utility"
 cmake -S . -B build/mingw-utility -G Ninja --toolchain "$PWD/cmake/mingw-i686-utility.cmake" \
-  -DCMAKE_BUILD_TYPE=Release -DTESSALY_BUILD_TESTS=OFF >/dev/null
+  -DCMAKE_BUILD_TYPE=Release -DTESSALY_BUILD_TESTS=OFF -DTESSALY_WERROR=ON >/dev/null
 cmake --build build/mingw-utility -j2 --target Tessaly tessaly-cli tessaly_link_tests \
   tessaly_gui_tests
 built=$(date +%s)
