@@ -211,7 +211,7 @@ DWORD FakeWindows::GetFileAttributesA(const char* fileName) {
         lastError_ = ERROR_FILE_NOT_FOUND;
     }
     Log("GetFileAttributesA", args,
-        result == INVALID_FILE_ATTRIBUTES ? "INVALID_FILE_ATTRIBUTES, error " + Dec(lastError_)
+        result == INVALID_FILE_ATTRIBUTES ? Cat("INVALID_FILE_ATTRIBUTES, error ", Dec(lastError_))
                                           : Hex(result));
     return result;
 }
@@ -231,7 +231,7 @@ Handle FakeWindows::FindFirstFileA(const char* pattern, FindData* data) {
     const std::string args = S(pattern);
     auto fail = [&](DWORD code) {
         lastError_ = code;
-        Log("FindFirstFileA", args, "INVALID_HANDLE_VALUE, error " + Dec(code));
+        Log("FindFirstFileA", args, Cat("INVALID_HANDLE_VALUE, error ", Dec(code)));
         return INVALID_HANDLE_VALUE;
     };
     if (auto code = Injected("FindFirstFileA", args)) return fail(*code);
@@ -335,11 +335,11 @@ DWORD FakeWindows::GetFullPathNameA(const char* fileName, std::string& fullPath)
     const std::string args = S(fileName);
     if (auto code = Injected("GetFullPathNameA", args)) {
         lastError_ = *code;
-        Log("GetFullPathNameA", args, "0, error " + Dec(*code));
+        Log("GetFullPathNameA", args, Cat("0, error ", Dec(*code)));
         return 0;
     }
     fullPath = FullPath(fileName ? fileName : "");
-    Log("GetFullPathNameA", args, Dec(fullPath.size()) + " " + S(fullPath));
+    Log("GetFullPathNameA", args, Cat(Dec(fullPath.size()), " ", S(fullPath)));
     return static_cast<DWORD>(fullPath.size());
 }
 

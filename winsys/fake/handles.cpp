@@ -21,7 +21,7 @@ std::string FakeWindows::HandleText(Handle h) const {
     if (!RootName(h).empty()) return RootName(h);
     if (h == INVALID_HANDLE_VALUE) return "INVALID_HANDLE_VALUE";
     if (h == kNullHandle) return "NULL";
-    return "#" + Hex(static_cast<DWORD>(h)).substr(2);
+    return Cat("#", Hex(static_cast<DWORD>(h)).substr(2));
 }
 
 std::vector<std::string> FakeWindows::LeakedHandles() const {

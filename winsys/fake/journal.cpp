@@ -80,7 +80,7 @@ bool FakeWindows::BoolResult(const std::string& call, const std::string& args, D
                              const std::string& extra) {
     if (error != 0) {
         lastError_ = error;
-        Log(call, args, "FALSE, error " + Dec(error));
+        Log(call, args, Cat("FALSE, error ", Dec(error)));
         return false;
     }
     Log(call, args, "TRUE" + (extra.empty() ? "" : " " + extra));

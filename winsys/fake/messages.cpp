@@ -91,7 +91,7 @@ std::string FakeWindows::FormatMessageA(DWORD flags, DWORD messageId, DWORD lang
     const char* text = SystemText(messageId);
     if (!text || Injected("FormatMessageA", args)) {
         lastError_ = ERROR_MR_MID_NOT_FOUND;
-        Log("FormatMessageA", args, "0, error " + Dec(ERROR_MR_MID_NOT_FOUND));
+        Log("FormatMessageA", args, Cat("0, error ", Dec(ERROR_MR_MID_NOT_FOUND)));
         return {};
     }
     Log("FormatMessageA", args, S(text));

@@ -91,7 +91,7 @@ std::optional<std::string> FakeWindows::KeyBase(HKEY key) const {
 std::string FakeWindows::ResolveKeyPath(const std::string& base, const char* subKey,
                                         DWORD sam) const {
     std::string full = base;
-    if (subKey && *subKey) full += "\\" + std::string(subKey);
+    if (subKey && *subKey) full += Cat("\\", subKey);
     const bool redirect = (config_.wow64Process && !(sam & KEY_WOW64_64KEY)) ||
                           (!config_.wow64Process && (sam & KEY_WOW64_32KEY));
     const std::string software = "HKLM\\SOFTWARE\\";
@@ -134,7 +134,7 @@ DWORD FakeWindows::RegOpenKeyExA(HKEY key, const char* subKey, DWORD options, DW
     const Handle h = NewHandle("key " + it->second.path);
     keyHandles_[h] = KeyHandle{it->first, wanted};
     *result = h;
-    return CodeResult("RegOpenKeyExA", args, 0, "[" + HandleText(h) + " " + it->second.path + "]");
+    return CodeResult("RegOpenKeyExA", args, 0, Cat("[", HandleText(h), " ", it->second.path, "]"));
 }
 
 DWORD FakeWindows::RegCreateKeyExA(HKEY key, const char* subKey, DWORD options, DWORD samDesired,
@@ -155,7 +155,7 @@ DWORD FakeWindows::RegCreateKeyExA(HKEY key, const char* subKey, DWORD options, 
     keyHandles_[h] = KeyHandle{Key(path), wanted};
     *result = h;
     if (disposition) *disposition = existed ? REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY;
-    return CodeResult("RegCreateKeyExA", args, 0, "[" + HandleText(h) + " " + node.path + "]");
+    return CodeResult("RegCreateKeyExA", args, 0, Cat("[", HandleText(h), " ", node.path, "]"));
 }
 
 DWORD FakeWindows::RegSetValueExA(HKEY key, const char* valueName, DWORD type,
@@ -233,10 +233,10 @@ DWORD FakeWindows::RegConnectRegistryA(const char* machineName, HKEY key, HKEY* 
         return CodeResult("RegConnectRegistryA", args, ERROR_BAD_NETPATH);
     if (key != HKEY_LOCAL_MACHINE && key != HKEY_USERS)
         return CodeResult("RegConnectRegistryA", args, ERROR_INVALID_HANDLE);
-    const Handle h = NewHandle("remote key " + RootShort(key));
+    const Handle h = NewHandle(Cat("remote key ", RootShort(key)));
     keyHandles_[h] = KeyHandle{RootShort(key), 0xFFFFFFFF};
     *result = h;
-    return CodeResult("RegConnectRegistryA", args, 0, "[" + HandleText(h) + "]");
+    return CodeResult("RegConnectRegistryA", args, 0, Cat("[", HandleText(h), "]"));
 }
 
 DWORD FakeWindows::RegEnumKeyExA(HKEY key, DWORD index, std::string& name) {

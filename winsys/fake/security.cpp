@@ -52,7 +52,7 @@ DWORD FakeWindows::GetSecurityInfo(Handle object, DWORD objectType, DWORD securi
     if (dacl) *dacl = daclHandle;
     *securityDescriptor = sd;
     return CodeResult("GetSecurityInfo", args, 0,
-                      "[dacl " + HandleText(daclHandle) + ", sd " + HandleText(sd) + "]");
+                      Cat("[dacl ", HandleText(daclHandle), ", sd ", HandleText(sd), "]"));
 }
 
 void FakeWindows::BuildExplicitAccessWithNameA(ExplicitAccess* entry, const char* trusteeName,
@@ -70,10 +70,10 @@ DWORD FakeWindows::SetEntriesInAclA(DWORD count, const ExplicitAccess* entries, 
                                     Handle* newAcl) {
     std::string args = Dec(count);
     for (DWORD i = 0; i < count; ++i)
-        args += ", {" + S(entries[i].trusteeName) + ", " + Hex(entries[i].accessPermissions) +
-                ", mode " + Dec(entries[i].accessMode) + ", inherit " +
-                Dec(entries[i].inheritance) + "}";
-    args += ", " + HandleText(oldAcl);
+        args += Cat(", {", S(entries[i].trusteeName), ", ", Hex(entries[i].accessPermissions),
+                    ", mode ", Dec(entries[i].accessMode), ", inherit ",
+                    Dec(entries[i].inheritance), "}");
+    args += Cat(", ", HandleText(oldAcl));
     if (auto code = Injected("SetEntriesInAclA", args))
         return CodeResult("SetEntriesInAclA", args, *code);
     bool valid = false;
@@ -120,7 +120,7 @@ DWORD FakeWindows::SetEntriesInAclA(DWORD count, const ExplicitAccess* entries, 
     nextHandle_ += 4;
     *newAcl = nextHandle_;
     allocations_[*newAcl] = Allocation{"ACL", acl, kNullHandle};
-    return CodeResult("SetEntriesInAclA", args, 0, "[" + HandleText(*newAcl) + "]");
+    return CodeResult("SetEntriesInAclA", args, 0, Cat("[", HandleText(*newAcl), "]"));
 }
 
 void FakeWindows::PropagateInheritance(const std::string& upperPath, const Acl& acl) {

@@ -53,8 +53,9 @@ bool FakeWindows::SetupCopyOEMInfA(const char* sourceInfFileName,
     const bool existed = !target.empty();
     if (!existed) {
         for (int n = 0; target.empty(); ++n)
-            if (!FileExists(InfDir() + "\\oem" + std::to_string(n) + ".inf"))
-                target = InfDir() + "\\oem" + std::to_string(n) + ".inf";
+            if (const std::string name = Cat(InfDir(), "\\oem", std::to_string(n), ".inf");
+                !FileExists(name))
+                target = name;
     }
     if (target.size() + 1 > destinationSize)
         return BoolResult("SetupCopyOEMInfA", args, ERROR_INSUFFICIENT_BUFFER);
@@ -85,7 +86,7 @@ Handle FakeWindows::SetupOpenInfFileA(const char* fileName, const char* infClass
     const std::string args = Args(S(fileName), S(infClass), Dec(infStyle));
     auto fail = [&](DWORD code) {
         lastError_ = code;
-        Log("SetupOpenInfFileA", args, "INVALID_HANDLE_VALUE, error " + Dec(code));
+        Log("SetupOpenInfFileA", args, Cat("INVALID_HANDLE_VALUE, error ", Dec(code)));
         return INVALID_HANDLE_VALUE;
     };
     if (auto code = Injected("SetupOpenInfFileA", args)) return fail(*code);
@@ -108,7 +109,7 @@ Handle FakeWindows::SetupOpenInfFileA(const char* fileName, const char* infClass
         state.sections[section].push_back(
             Upper(Trim(eq == std::string::npos ? "" : line.substr(0, eq))));
     }
-    const Handle h = NewHandle("inf " + FileNameOf(path));
+    const Handle h = NewHandle(Cat("inf ", FileNameOf(path)));
     infs_[h] = std::move(state);
     Log("SetupOpenInfFileA", args, HandleText(h));
     return h;
@@ -169,7 +170,7 @@ Handle FakeWindows::SetupDiGetClassDevsA(const void* classGuid, const char* enum
         Args(classGuid ? "guid" : "NULL", S(enumerator), HandleText(parent), Hex(flags));
     auto fail = [&](DWORD code) {
         lastError_ = code;
-        Log("SetupDiGetClassDevsA", args, "INVALID_HANDLE_VALUE, error " + Dec(code));
+        Log("SetupDiGetClassDevsA", args, Cat("INVALID_HANDLE_VALUE, error ", Dec(code)));
         return INVALID_HANDLE_VALUE;
     };
     if (auto code = Injected("SetupDiGetClassDevsA", args)) return fail(*code);
@@ -183,7 +184,7 @@ Handle FakeWindows::SetupDiGetClassDevsA(const void* classGuid, const char* enum
     const Handle h = NewHandle("device information set");
     deviceSets_[h] = std::move(set);
     Log("SetupDiGetClassDevsA", args,
-        HandleText(h) + " [" + Dec(deviceSets_[h].devInsts.size()) + " devices]");
+        Cat(HandleText(h), " [", Dec(deviceSets_[h].devInsts.size()), " devices]"));
     return h;
 }
 
@@ -191,7 +192,7 @@ bool FakeWindows::SetupDiEnumDeviceInfo(Handle deviceInfoSet, DWORD memberIndex,
                                         SpDevinfoData* deviceInfoData) {
     const std::string args =
         Args(HandleText(deviceInfoSet), Dec(memberIndex),
-             "{cbSize " + Dec(deviceInfoData ? deviceInfoData->cbSize : 0) + "}");
+             Cat("{cbSize ", Dec(deviceInfoData ? deviceInfoData->cbSize : 0), "}"));
     if (auto code = Injected("SetupDiEnumDeviceInfo", args))
         return BoolResult("SetupDiEnumDeviceInfo", args, *code);
     const auto it = deviceSets_.find(deviceInfoSet);
@@ -203,7 +204,7 @@ bool FakeWindows::SetupDiEnumDeviceInfo(Handle deviceInfoSet, DWORD memberIndex,
         return BoolResult("SetupDiEnumDeviceInfo", args, ERROR_NO_MORE_ITEMS);
     deviceInfoData->devInst = it->second.devInsts[memberIndex];
     return BoolResult("SetupDiEnumDeviceInfo", args, 0,
-                      "[devInst " + Dec(deviceInfoData->devInst) + "]");
+                      Cat("[devInst ", Dec(deviceInfoData->devInst), "]"));
 }
 
 bool FakeWindows::SetupDiGetDeviceRegistryPropertyA(Handle deviceInfoSet,
@@ -212,7 +213,7 @@ bool FakeWindows::SetupDiGetDeviceRegistryPropertyA(Handle deviceInfoSet,
                                                     unsigned char* buffer, DWORD bufferSize,
                                                     DWORD* requiredSize) {
     const DWORD devInst = deviceInfoData ? deviceInfoData->devInst : 0;
-    const std::string args = Args(HandleText(deviceInfoSet), "{devInst " + Dec(devInst) + "}",
+    const std::string args = Args(HandleText(deviceInfoSet), Cat("{devInst ", Dec(devInst), "}"),
                                   Dec(property), Dec(bufferSize));
     const std::string call = "SetupDiGetDeviceRegistryPropertyA";
     if (auto code = Injected(call, args)) return BoolResult(call, args, *code);
@@ -235,7 +236,7 @@ bool FakeWindows::SetupDiGetDeviceRegistryPropertyA(Handle deviceInfoSet,
 
 bool FakeWindows::SetupDiRemoveDevice(Handle deviceInfoSet, SpDevinfoData* deviceInfoData) {
     const DWORD devInst = deviceInfoData ? deviceInfoData->devInst : 0;
-    const std::string args = Args(HandleText(deviceInfoSet), "{devInst " + Dec(devInst) + "}");
+    const std::string args = Args(HandleText(deviceInfoSet), Cat("{devInst ", Dec(devInst), "}"));
     if (auto code = Injected("SetupDiRemoveDevice", args))
         return BoolResult("SetupDiRemoveDevice", args, *code);
     if (!deviceSets_.count(deviceInfoSet))

@@ -158,8 +158,8 @@ void FakeWindows::ReloadSpoolerFromRegistry() {
 
 bool FakeWindows::OpenPrinterA(const char* printerName, Handle* printer,
                                const PrinterDefaults* defaults) {
-    const std::string args = Args(S(printerName), defaults ? "{" + S(defaults->datatype) + ", " +
-                                                                 Hex(defaults->desiredAccess) + "}"
+    const std::string args = Args(S(printerName), defaults ? Cat("{", S(defaults->datatype), ", ",
+                                                                 Hex(defaults->desiredAccess), "}")
                                                            : std::string("NULL"));
     if (auto code = Injected("OpenPrinterA", args)) return BoolResult("OpenPrinterA", args, *code);
     if (!SpoolerRunning()) return BoolResult("OpenPrinterA", args, RPC_S_SERVER_UNAVAILABLE);
@@ -173,7 +173,7 @@ bool FakeWindows::OpenPrinterA(const char* printerName, Handle* printer,
     const Handle h = NewHandle(name.empty() ? "print server" : "printer " + name);
     printerHandles_[h] = PrinterHandle{name, access};
     *printer = h;
-    return BoolResult("OpenPrinterA", args, 0, "[" + HandleText(h) + "]");
+    return BoolResult("OpenPrinterA", args, 0, Cat("[", HandleText(h), "]"));
 }
 
 bool FakeWindows::ClosePrinter(Handle printer) {
@@ -226,13 +226,13 @@ bool FakeWindows::EnumPrintersA(DWORD flags, const char* name, DWORD level,
 Handle FakeWindows::AddPrinterA(const char* serverName, DWORD level, const PrinterInfo2& info) {
     const std::string args =
         Args(S(serverName), Dec(level),
-             "{name " + S(info.printerName) + ", port " + S(info.portName) + ", driver " +
-                 S(info.driverName) + ", processor " + S(info.printProcessor) + ", datatype " +
-                 S(info.datatype) + ", attributes " + Hex(info.attributes) + ", priority " +
-                 Dec(info.priority) + ", status " + Hex(info.status) + "}");
+             Cat("{name ", S(info.printerName), ", port ", S(info.portName), ", driver ",
+                 S(info.driverName), ", processor ", S(info.printProcessor), ", datatype ",
+                 S(info.datatype), ", attributes ", Hex(info.attributes), ", priority ",
+                 Dec(info.priority), ", status ", Hex(info.status), "}"));
     auto fail = [&](DWORD code) {
         lastError_ = code;
-        Log("AddPrinterA", args, "NULL, error " + Dec(code));
+        Log("AddPrinterA", args, Cat("NULL, error ", Dec(code)));
         return kNullHandle;
     };
     if (auto code = Injected("AddPrinterA", args)) return fail(*code);
@@ -272,7 +272,7 @@ DWORD FakeWindows::GetPrinterDataA(Handle printer, const char* valueName, DWORD*
     DWORD number = 0;
     for (std::size_t i = 0; i < bytes.size() && i < 4; ++i)
         number |= static_cast<DWORD>(static_cast<unsigned char>(bytes[i])) << (8 * i);
-    return CodeResult("GetPrinterDataA", args, 0, "[" + Dec(number) + "]");
+    return CodeResult("GetPrinterDataA", args, 0, Cat("[", Dec(number), "]"));
 }
 
 bool FakeWindows::EnumPrinterDriversA(const char* serverName, const char* environment, DWORD level,
@@ -304,13 +304,12 @@ bool FakeWindows::AddPrinterDriverA(const char* serverName, DWORD level, const D
         if (end == std::string::npos) break;
         pos = end + 1;
     }
-    const std::string args =
-        Args(S(serverName), Dec(level),
-             "{version " + Dec(info.version) + ", name " + S(info.name) + ", environment " +
-                 S(info.environment) + ", driver " + S(info.driverPath) + ", data " +
-                 S(info.dataFile) + ", config " + S(info.configFile) + ", help " +
-                 S(info.helpFile) + ", dependent [" + deps + "], monitor " + S(info.monitorName) +
-                 ", datatype " + S(info.defaultDataType) + "}");
+    const std::string args = Args(
+        S(serverName), Dec(level),
+        Cat("{version ", Dec(info.version), ", name ", S(info.name), ", environment ",
+            S(info.environment), ", driver ", S(info.driverPath), ", data ", S(info.dataFile),
+            ", config ", S(info.configFile), ", help ", S(info.helpFile), ", dependent [", deps,
+            "], monitor ", S(info.monitorName), ", datatype ", S(info.defaultDataType), "}"));
     if (auto code = Injected("AddPrinterDriverA", args))
         return BoolResult("AddPrinterDriverA", args, *code);
     if (!SpoolerRunning()) return BoolResult("AddPrinterDriverA", args, RPC_S_SERVER_UNAVAILABLE);
@@ -475,7 +474,7 @@ bool FakeWindows::GetPrintProcessorDirectoryA(const char* serverName, const char
 bool FakeWindows::AddMonitorA(const char* serverName, DWORD level, const MonitorInfo2& info) {
     const std::string args =
         Args(S(serverName), Dec(level),
-             "{" + S(info.name) + ", " + S(info.environment) + ", " + S(info.dllName) + "}");
+             Cat("{", S(info.name), ", ", S(info.environment), ", ", S(info.dllName), "}"));
     if (auto code = Injected("AddMonitorA", args)) return BoolResult("AddMonitorA", args, *code);
     if (!SpoolerRunning()) return BoolResult("AddMonitorA", args, RPC_S_SERVER_UNAVAILABLE);
     if (level != 2 || !ValidEnvironment(info.environment))

@@ -57,7 +57,7 @@ bool FakeWindows::WriteProfileStringA(const char* section, const char* key, cons
 }
 
 bool FakeWindows::GetVersionExA(OsVersionInfo* info) {
-    const std::string args = "{size " + Dec(info ? info->osVersionInfoSize : 0) + "}";
+    const std::string args = Cat("{size ", Dec(info ? info->osVersionInfoSize : 0), "}");
     if (auto code = Injected("GetVersionExA", args))
         return BoolResult("GetVersionExA", args, *code);
     if (!info || (info->osVersionInfoSize != kOsVersionInfoSize && info->osVersionInfoSize != 156))
@@ -66,8 +66,8 @@ bool FakeWindows::GetVersionExA(OsVersionInfo* info) {
     *info = config_.version;
     info->osVersionInfoSize = size;
     return BoolResult("GetVersionExA", args, 0,
-                      "[platform " + Dec(info->platformId) + ", " + Dec(info->majorVersion) + "." +
-                          Dec(info->minorVersion) + "]");
+                      Cat("[platform ", Dec(info->platformId), ", ", Dec(info->majorVersion), ".",
+                          Dec(info->minorVersion), "]"));
 }
 
 Handle FakeWindows::GetCurrentProcess() {
@@ -142,7 +142,7 @@ bool FakeWindows::OpenProcessToken(Handle process, DWORD desiredAccess, Handle* 
     const Handle h = NewHandle("token");
     tokens_.insert(h);
     *token = h;
-    return BoolResult("OpenProcessToken", args, 0, "[" + HandleText(h) + "]");
+    return BoolResult("OpenProcessToken", args, 0, Cat("[", HandleText(h), "]"));
 }
 
 bool FakeWindows::LookupPrivilegeValueA(const char* systemName, const char* name, Luid* luid) {
@@ -159,8 +159,8 @@ bool FakeWindows::AdjustTokenPrivileges(Handle token, bool disableAllPrivileges,
                                         const TokenPrivilege* newState) {
     const std::string args =
         Args(HandleText(token), disableAllPrivileges ? "TRUE" : "FALSE",
-             newState ? "{" + Dec(newState->privilegeCount) + ", luid " +
-                            Dec(newState->luid.lowPart) + ", " + Hex(newState->attributes) + "}"
+             newState ? Cat("{", Dec(newState->privilegeCount), ", luid ",
+                            Dec(newState->luid.lowPart), ", ", Hex(newState->attributes), "}")
                       : std::string("NULL"));
     if (auto code = Injected("AdjustTokenPrivileges", args))
         return BoolResult("AdjustTokenPrivileges", args, *code);
@@ -171,7 +171,7 @@ bool FakeWindows::AdjustTokenPrivileges(Handle token, bool disableAllPrivileges,
                           (newState->attributes & SE_PRIVILEGE_ENABLED);
     lastError_ = (shutdown && !config_.shutdownPrivilegeHeld) ? ERROR_NOT_ALL_ASSIGNED : 0;
     if (shutdown && config_.shutdownPrivilegeHeld) shutdownEnabled_ = true;
-    Log("AdjustTokenPrivileges", args, "TRUE, last error " + Dec(lastError_));
+    Log("AdjustTokenPrivileges", args, Cat("TRUE, last error ", Dec(lastError_)));
     return true;
 }
 

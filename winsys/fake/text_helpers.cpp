@@ -22,11 +22,11 @@ bool IStartsWith(std::string_view text, std::string_view prefix) {
 }
 
 std::string S(const char* text) {
-    return text ? "\"" + Escape(text) + "\"" : "NULL";
+    return text ? Cat("\"", Escape(text), "\"") : "NULL";
 }
 
 std::string S(const std::string& text) {
-    return "\"" + Escape(text) + "\"";
+    return Cat("\"", Escape(text), "\"");
 }
 
 std::string Hex(DWORD value) {
