@@ -62,6 +62,38 @@ void ChooseEntry(HWND dialog, int id, int index) {
                  reinterpret_cast<LPARAM>(combo));
 }
 
+// A key pressed and released on a control as the keyboard delivers it: posted to
+// the control, so that the dialog's message loop and the control handle it.
+void PressKey(HWND control, WORD key) {
+    const auto scan = static_cast<LPARAM>(MapVirtualKeyA(key, MAPVK_VK_TO_VSC)) << 16;
+    PostMessageA(control, WM_KEYDOWN, key, scan | 1);
+    PostMessageA(control, WM_KEYUP, key, scan | 1 | (LPARAM{3} << 30));
+}
+
+// Text in and out of a control of Tessaly.exe as UTF-16, so that characters
+// outside ASCII arrive as typed.
+void SetWideText(HWND control, const std::wstring& text) {
+    DWORD_PTR result = 0;
+    SendMessageTimeoutW(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()), SMTO_NORMAL,
+                        2000, &result);
+}
+std::wstring WideText(HWND control) {
+    wchar_t text[1024] = {};
+    DWORD_PTR result = 0;
+    SendMessageTimeoutW(control, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text), SMTO_NORMAL,
+                        2000, &result);
+    return text;
+}
+// The message of a message box: its longest static text.
+std::wstring BoxText(HWND box) {
+    std::wstring longest;
+    for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        const std::wstring text = ClassOf(child) == "Static" ? WideText(child) : L"";
+        if (text.size() > longest.size()) longest = text;
+    }
+    return longest;
+}
+
 // Answers every message box of the given caption until `done` holds; returns the
 // texts seen, in order.
 std::vector<std::string> AnswerUntil(const std::function<bool()>& done, DWORD timeoutMs, int answer,
@@ -184,6 +216,61 @@ bool AnyMessageBox() {
     return false;
 }
 
+// Types a name into a common file dialog and presses its OK button.
+void ChooseInFileDialog(HWND dialog, const std::string& name) {
+    // The file name field: a combo box in the newer dialogs, an edit box in the older.
+    HWND field = GetDlgItem(dialog, 0x47C);
+    if (field == nullptr) field = GetDlgItem(dialog, 0x480);
+    SetWideText(field, std::wstring(name.begin(), name.end()));
+    PostItemClick(dialog, IDOK);
+}
+
+// Save Status takes a typed name as typed and asks before it creates the file;
+// "No" goes back to the file dialog. Load Status takes a typed name as typed too.
+void StatusFiles(HWND status) {
+    char temp[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, temp);
+    const std::string typed = std::string(temp) + "tessaly-shop";
+    DeleteFileA(typed.c_str());
+    DeleteFileA((typed + ".sts").c_str());
+    constexpr const char* kSaveTitle = "Save current status";
+    PostItemClick(status, 1103);
+    HWND save = WaitTopWindow(pid, kSaveTitle, 10000);
+    Check(save != nullptr, "Save Status opens the save dialog");
+    if (save == nullptr) return;
+    Screenshot("14a-save-status-dialog");
+    ChooseInFileDialog(save, typed);
+    auto question = WaitMessageBox(pid, kSaveTitle, 10000, save);
+    Check(question.text == "tessaly-shop does not exist.\nDo you want to create it?",
+          "a new status file is asked for before it is created", Visible(question.text));
+    Check(!FileExists(typed) && !FileExists(typed + ".sts"),
+          "nothing is created before the answer");
+    if (question.window == nullptr) return;
+    Screenshot("14b-create-status-file");
+    Answer(question, IDNO);
+    save = WaitTopWindow(pid, kSaveTitle, 10000);
+    Check(save != nullptr && ClassOf(save) == "#32770" && question.window != save,
+          "No goes back to the save dialog");
+    if (save == nullptr) return;
+    ChooseInFileDialog(save, typed);
+    question = WaitMessageBox(pid, kSaveTitle, 10000, save);
+    if (question.window != nullptr) Answer(question, IDYES);
+    Check(WaitFor([&] { return FileExists(typed); }, 10000) && !FileExists(typed + ".sts"),
+          "Yes creates the file under the name as typed, without .sts added");
+
+    PostItemClick(status, 1104);
+    HWND load = WaitTopWindow(pid, "Load saved status", 10000);
+    Check(load != nullptr, "Load Status opens the open dialog");
+    if (load == nullptr) return;
+    ChooseInFileDialog(load, typed);
+    const auto refused = WaitMessageBox(pid, "Warning", 10000);
+    Check(refused.text == "Wrong format files loaded.",
+          "a typed name is loaded as typed: without sts at its end it is refused",
+          Visible(refused.text));
+    if (refused.window != nullptr) Answer(refused, IDOK);
+    DeleteFileA(typed.c_str());
+}
+
 void StatusDialog(HWND main) {
     PostItemClick(main, 1030);
     HWND status = WaitTopWindow(pid, kStatusCaption, 10000);
@@ -250,6 +337,7 @@ void StatusDialog(HWND main) {
           "Set Status with the font download ends and gives the buttons back");
     Check(highest > 0, "the progress bar moved", std::to_string(highest));
     Screenshot("14-after-set-status");
+    StatusFiles(status);
 
     PostItemClick(status, IDCANCEL);
     Check(WaitFor([&] { return !IsWindow(status); }, 10000), "Exit closes the status dialog");
@@ -275,9 +363,22 @@ void Editor(HWND main) {
     Check(range != nullptr && ReadItemText(range, 1009) == "0",
           "Line Spacing asks for a value from 0");
     if (range != nullptr) {
+        // The arrow keys in the number's box step it, wrapping at either end.
+        HWND number = GetDlgItem(range, 1009);
+        PressKey(number, VK_DOWN);
+        Check(WaitFor([&] { return ReadItemText(range, 1009) == "255"; }, 5000),
+              "Down from 0 wraps to 255", ReadItemText(range, 1009));
+        PressKey(number, VK_UP);
+        PressKey(number, VK_UP);
+        Check(WaitFor([&] { return ReadItemText(range, 1009) == "1"; }, 5000),
+              "Up twice from 255 gives 1", ReadItemText(range, 1009));
         Screenshot("16-select-range");
         PostItemClick(range, IDOK);
         WaitFor([&] { return !IsWindow(range); }, 5000);
+        Check(WaitFor(
+                  [&] { return ReadItemText(editor, 1009).find("1b 33 01 ") != std::string::npos; },
+                  5000),
+              "the chosen spacing is appended as 1b 33 01", Visible(ReadItemText(editor, 1009)));
     }
     PostItemClick(editor, 18);
     HWND codepage = WaitTopWindow(pid, "Select Codepage", 10000);
@@ -313,8 +414,27 @@ void Editor(HWND main) {
     PostItemClick(editor, 17);
     Check(WaitFor([&] { return ReadItemText(editor, 1009).empty(); }, 5000),
           "Clear empties the command box");
-    PostItemClick(editor, IDOK);
-    Check(WaitFor([&] { return !IsWindow(editor); }, 10000), "Close ends the editor");
+
+    // A character that is no hexadecimal digit is named as typed.
+    HWND box = GetDlgItem(editor, 1009);
+    SetWideText(box, L"1b 40 \u00e9");
+    PostItemClick(editor, 11);
+    const auto refused = WaitMessageBox(pid, "Warning", 10000);
+    const std::wstring refusal = refused.window ? BoxText(refused.window) : L"";
+    Check(refusal.find(L"'\u00e9' (U+00E9) at position 7") != std::wstring::npos,
+          "the warning names the character as typed and its position", Visible(refused.text));
+    if (refused.window != nullptr) Answer(refused, IDOK);
+
+    // Escape while a write waits for the printer (printing its self-test page):
+    // the editor closes once the write has gone out.
+    SetWideText(box, L"1d 28 41 02 00 01 02 0a");
+    PostItemClick(editor, 11);
+    Sleep(500);
+    PressKey(GetDlgItem(editor, 11), VK_ESCAPE);
+    Sleep(500);
+    Check(IsWindow(editor) != FALSE, "Escape during a write keeps the editor until it ends");
+    Check(WaitFor([&] { return !IsWindow(editor); }, 15000),
+          "and the editor closes once the write has gone out");
 }
 
 // The port text of a local print queue, empty when there is no such queue.

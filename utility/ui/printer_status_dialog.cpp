@@ -92,6 +92,10 @@ void PrinterStatusDialog::OnInitializeStatus() {
     Changed();
 }
 
+std::string PrinterStatusDialog::CreateFileQuestion(const std::string& fileName) {
+    return fileName + " does not exist.\nDo you want to create it?";
+}
+
 void PrinterStatusDialog::OnSaveStatus(const std::string& path) {
     if (!enabled(kSaveButton) || busy_) return;
     lastFileOk_ = HasProfileFileName(path) ? SaveProfile(path, record_.settings, deps_.notifier)

@@ -58,6 +58,8 @@ class PrinterStatusDialog final : public StatusView {
     PrinterStatusDialog& operator=(const PrinterStatusDialog&) = delete;
 
     static constexpr const char* kTitle = "Printer Status for Vantreel R-3 V1.0.0";
+    // What the Save Status file dialog asks before it creates a new file.
+    static std::string CreateFileQuestion(const std::string& fileName);
 
     // Button handlers.
     void OnGetStatus();

@@ -62,7 +62,7 @@ class EditorView final : public ui::EditorHost {
     void Init(HWND dialog) {
         window_ = dialog;
         owner_ = std::make_unique<OwnerScope>(dialog);
-        idle_ = std::make_unique<IdleScope>(worker_, [this] { Sync(); });
+        idle_ = std::make_unique<IdleScope>(worker_, [this] { OnIdle(); });
         logic_.onTextReplaced = [this] { ShowText(); };
         logic_.onChanged = [this] {
             if (UiBridge::instance().onUiThread()) Sync();
@@ -75,9 +75,9 @@ class EditorView final : public ui::EditorHost {
         if (window_ == nullptr) return;
         HWND box = GetDlgItem(window_, IDC_COMMAND_TEXT);
         settingText_ = true;
-        SetWindowTextA(box, logic_.commandText().c_str());
+        SetWindowTextUtf8(box, logic_.commandText());
         settingText_ = false;
-        const auto end = static_cast<WPARAM>(logic_.commandText().size());
+        const auto end = static_cast<WPARAM>(GetWindowTextLengthW(box));
         SendMessageA(box, EM_SETSEL, end, static_cast<LPARAM>(end));
         SendMessageA(box, EM_SCROLLCARET, 0, 0);
     }
@@ -89,13 +89,32 @@ class EditorView final : public ui::EditorHost {
                        logic_.underlineChecked() ? BST_CHECKED : BST_UNCHECKED);
     }
 
+    // Close, the close box or Escape during a write: the dialog closes once the
+    // write has gone out.
+    void OnIdle() {
+        if (closeRequested_) return Close(closeResult_);
+        Sync();
+    }
+
+    void Close(int result) {
+        idle_.reset();
+        owner_.reset();
+        EndDialog(window_, result);
+    }
+
     INT_PTR Command(int id, int code) {
         if (id == IDC_COMMAND_TEXT) {
             if (code == EN_CHANGE && !settingText_)
-                logic_.OnTextChanged(WindowText(GetDlgItem(window_, IDC_COMMAND_TEXT)));
+                logic_.OnTextChanged(WindowTextUtf8(GetDlgItem(window_, IDC_COMMAND_TEXT)));
             return TRUE;
         }
         if (code != BN_CLICKED) return FALSE;
+        if (id == IDOK || id == IDCANCEL) {
+            closeRequested_ = worker_.busy();
+            closeResult_ = id;
+            if (!closeRequested_) Close(id);
+            return TRUE;
+        }
         if (worker_.busy()) {
             Sync();  // a click on a check box while writing is held back
             return TRUE;
@@ -120,12 +139,6 @@ class EditorView final : public ui::EditorHost {
             return TRUE;
         }
         switch (id) {
-            case IDOK:
-            case IDCANCEL:
-                idle_.reset();
-                owner_.reset();
-                EndDialog(window_, id);
-                return TRUE;
             case IDC_WRITE_COMMAND:
                 logic_.OnWriteCommand();
                 break;
@@ -171,6 +184,8 @@ class EditorView final : public ui::EditorHost {
     ui::CommandTestEditor logic_;
     HWND window_ = nullptr;
     bool settingText_ = false;
+    bool closeRequested_ = false;
+    int closeResult_ = IDCANCEL;
     std::unique_ptr<OwnerScope> owner_;
     std::unique_ptr<IdleScope> idle_;
 };

@@ -9,12 +9,15 @@ namespace tessaly::win32 {
 
 HINSTANCE appInstance = nullptr;
 
-std::string WindowText(HWND window) {
-    const int length = GetWindowTextLengthA(window);
-    std::string text(static_cast<std::size_t>(length) + 1, '\0');
-    GetWindowTextA(window, text.data(), length + 1);
-    text.resize(static_cast<std::size_t>(length));
-    return text;
+std::string WindowTextUtf8(HWND window) {
+    const int length = GetWindowTextLengthW(window);
+    std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+    text.resize(static_cast<std::size_t>(GetWindowTextW(window, text.data(), length + 1)));
+    return ToUtf8(text);
+}
+
+void SetWindowTextUtf8(HWND window, const std::string& text) {
+    SetWindowTextW(window, ToWide(text).c_str());
 }
 
 void FillCombo(HWND dialog, int id, const std::vector<std::string>& entries) {

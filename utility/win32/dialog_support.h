@@ -20,7 +20,9 @@ namespace tessaly::win32 {
 // The program's instance, which the dialogs load their resources from.
 extern HINSTANCE appInstance;
 
-std::string WindowText(HWND window);
+// A control's text in UTF-8, as the dialog logic keeps text, and back.
+std::string WindowTextUtf8(HWND window);
+void SetWindowTextUtf8(HWND window, const std::string& text);
 void FillCombo(HWND dialog, int id, const std::vector<std::string>& entries);
 template <typename Names>
 std::vector<std::string> Texts(const Names& names) {

@@ -90,7 +90,7 @@ INT_PTR CALLBACK AddressProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
         case WM_COMMAND:
             // The edit field's text as it stands: a chosen entry or whatever was typed.
             if (LOWORD(wParam) == IDOK)
-                logic->OnTextChanged(WindowText(GetDlgItem(dialog, IDC_ADDRESS)));
+                logic->OnTextChanged(WindowTextUtf8(GetDlgItem(dialog, IDC_ADDRESS)));
             if (EndedByOkOrCancel(dialog, wParam, *logic)) return TRUE;
             break;
     }

@@ -255,14 +255,12 @@ class StatusView {
             case IDC_INITIALIZE_STATUS:
                 logic_.OnInitializeStatus();
                 break;
-            case IDC_SAVE_STATUS: {
-                ui::FileDialogRequest request{"Noname.sts", kStatusFileFilters, "sts", true};
-                if (const auto path = ChooseFile(window_, request, true, "Save current status"))
-                    logic_.OnSaveStatus(*path);
+            case IDC_SAVE_STATUS:
+                SaveStatus();
                 break;
-            }
             case IDC_LOAD_STATUS: {
-                ui::FileDialogRequest request{"*.sts", kStatusFileFilters, "sts", false};
+                // No default extension: a name typed without one is used as typed.
+                ui::FileDialogRequest request{"*.sts", kStatusFileFilters, "", false};
                 if (const auto path = ChooseFile(window_, request, false, "Load saved status"))
                     logic_.OnLoadStatus(*path);
                 break;
@@ -272,6 +270,26 @@ class StatusView {
         }
         Refresh();
         return TRUE;
+    }
+
+    // A name typed without extension is used as typed. The user is asked before a
+    // new file is created (the file dialog's own create prompt is not honoured by
+    // save dialogs), and "No" goes back to the file dialog with that name.
+    void SaveStatus() {
+        ui::FileDialogRequest request{"Noname.sts", kStatusFileFilters, "", true};
+        constexpr const char* kTitle = "Save current status";
+        while (const auto path = ChooseFile(window_, request, true, kTitle)) {
+            const bool exists = GetFileAttributesA(path->c_str()) != INVALID_FILE_ATTRIBUTES;
+            const std::string name = path->substr(path->find_last_of("\\/") + 1);
+            if (exists ||
+                MessageBoxW(window_,
+                            ToWide(ui::PrinterStatusDialog::CreateFileQuestion(name)).c_str(),
+                            ToWide(kTitle).c_str(), MB_YESNO | MB_ICONQUESTION) == IDYES) {
+                logic_.OnSaveStatus(*path);
+                return;
+            }
+            request.fileName = *path;
+        }
     }
 
     INT_PTR PageCommand(int id, int code) {

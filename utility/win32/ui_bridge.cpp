@@ -109,6 +109,30 @@ void SetOwnerWindow(HWND window) {
     owner = window;
 }
 
+std::wstring ToWide(const std::string& text) {
+    if (text.empty()) return {};
+    const int size = static_cast<int>(text.size());
+    UINT codePage = CP_UTF8;
+    int length = MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, text.data(), size, nullptr, 0);
+    if (length == 0) {
+        codePage = CP_ACP;
+        length = MultiByteToWideChar(codePage, 0, text.data(), size, nullptr, 0);
+    }
+    std::wstring wide(static_cast<std::size_t>(length), L'\0');
+    MultiByteToWideChar(codePage, 0, text.data(), size, wide.data(), length);
+    return wide;
+}
+
+std::string ToUtf8(const std::wstring& text) {
+    if (text.empty()) return {};
+    const int size = static_cast<int>(text.size());
+    const int length =
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
+    std::string utf8(static_cast<std::size_t>(length), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), size, utf8.data(), length, nullptr, nullptr);
+    return utf8;
+}
+
 MessageAnswer MessageBoxNotifier::notify(const Message& message) {
     UINT flags = MB_TASKMODAL;
     switch (message.icon) {
@@ -140,8 +164,10 @@ MessageAnswer MessageBoxNotifier::notify(const Message& message) {
     const std::string text =
         message.details.empty() ? message.text : message.text + "\n\n" + message.details;
     int answer = IDOK;
-    UiBridge::instance().Call(
-        [&] { answer = MessageBoxA(OwnerWindow(), text.c_str(), message.caption.c_str(), flags); });
+    UiBridge::instance().Call([&] {
+        answer = MessageBoxW(OwnerWindow(), ToWide(text).c_str(), ToWide(message.caption).c_str(),
+                             flags);
+    });
     switch (answer) {
         case IDCANCEL:
             return MessageAnswer::Cancel;

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <utility>
 
@@ -69,5 +70,10 @@ class MessageBoxNotifier final : public Notifier {
 // The window that message boxes and file dialogs belong to (the topmost dialog).
 HWND OwnerWindow();
 void SetOwnerWindow(HWND window);
+
+// The dialog logic keeps text in UTF-8. Text for the screen: UTF-8, or the ANSI
+// code page where it is not UTF-8 (a file name from the ANSI file dialogs).
+std::wstring ToWide(const std::string& text);
+std::string ToUtf8(const std::wstring& text);
 
 }  // namespace tessaly::win32

@@ -34,7 +34,8 @@ class StatusSaveDialog final : public QFileDialog {
         if (!file.fileName().isEmpty() && !file.exists() &&
             QMessageBox::question(
                 this, windowTitle(),
-                tr("%1 does not exist.\nDo you want to create it?").arg(file.fileName()),
+                QString::fromStdString(
+                    PrinterStatusDialog::CreateFileQuestion(file.fileName().toStdString())),
                 QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes) != QMessageBox::Yes) {
             return;
         }
