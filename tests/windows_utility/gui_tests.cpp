@@ -84,6 +84,14 @@ std::wstring WideText(HWND control) {
                         2000, &result);
     return text;
 }
+// Types text into a control, one character message per character, as the
+// keyboard's translated keys arrive; waits until the control shows it.
+void Type(HWND control, const std::wstring& text) {
+    const std::wstring before = WideText(control);
+    for (wchar_t c : text) PostMessageW(control, WM_CHAR, c, 1);
+    WaitFor([&] { return WideText(control) == before + text; }, 5000);
+}
+
 // The message of a message box: its longest static text.
 std::wstring BoxText(HWND box) {
     std::wstring longest;
@@ -248,9 +256,10 @@ void StatusFiles(HWND status) {
     if (question.window == nullptr) return;
     Screenshot("14b-create-status-file");
     Answer(question, IDNO);
+    // The question carries the dialog's title: wait for it to go first.
+    WaitFor([&] { return !IsWindow(question.window); }, 5000);
     save = WaitTopWindow(pid, kSaveTitle, 10000);
-    Check(save != nullptr && ClassOf(save) == "#32770" && question.window != save,
-          "No goes back to the save dialog");
+    Check(save != nullptr && save != question.window, "No goes back to the save dialog");
     if (save == nullptr) return;
     ChooseInFileDialog(save, typed);
     question = WaitMessageBox(pid, kSaveTitle, 10000, save);
@@ -417,7 +426,7 @@ void Editor(HWND main) {
 
     // A character that is no hexadecimal digit is named as typed.
     HWND box = GetDlgItem(editor, 1009);
-    SetWideText(box, L"1b 40 \u00e9");
+    Type(box, L"1b 40 \u00e9");
     PostItemClick(editor, 11);
     const auto refused = WaitMessageBox(pid, "Warning", 10000);
     const std::wstring refusal = refused.window ? BoxText(refused.window) : L"";
@@ -425,16 +434,61 @@ void Editor(HWND main) {
           "the warning names the character as typed and its position", Visible(refused.text));
     if (refused.window != nullptr) Answer(refused, IDOK);
 
-    // Escape while a write waits for the printer (printing its self-test page):
-    // the editor closes once the write has gone out.
-    SetWideText(box, L"1d 28 41 02 00 01 02 0a");
-    PostItemClick(editor, 11);
-    Sleep(500);
-    PressKey(GetDlgItem(editor, 11), VK_ESCAPE);
-    Sleep(500);
-    Check(IsWindow(editor) != FALSE, "Escape during a write keeps the editor until it ends");
-    Check(WaitFor([&] { return !IsWindow(editor); }, 15000),
-          "and the editor closes once the write has gone out");
+    PostItemClick(editor, IDOK);
+    Check(WaitFor([&] { return !IsWindow(editor); }, 10000), "Close ends the editor");
+}
+
+// Starts Tessaly.exe with its virtual printer and the given further arguments.
+bool StartTessaly(const std::string& exe, const std::string& arguments, PROCESS_INFORMATION& info) {
+    std::string command = "\"" + exe + "\" --virtual-printer" + arguments;
+    STARTUPINFOA startup{};
+    startup.cb = sizeof(startup);
+    const bool started = CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0,
+                                        nullptr, nullptr, &startup, &info) != 0;
+    Check(started, "Tessaly.exe starts" + arguments, std::to_string(GetLastError()));
+    if (started) pid = info.dwProcessId;
+    return started;
+}
+
+// Ends Tessaly.exe with Exit and checks that it ends with status 0.
+void ExitTessaly(HWND main, PROCESS_INFORMATION& info) {
+    if (main != nullptr) PostItemClick(main, 2);
+    const bool ended = WaitForSingleObject(info.hProcess, 20000) == WAIT_OBJECT_0;
+    Check(ended, "Exit ends Tessaly.exe");
+    if (!ended) TerminateProcess(info.hProcess, 1);
+    DWORD code = 1;
+    GetExitCodeProcess(info.hProcess, &code);
+    Check(code == 0, "Tessaly.exe ends with status 0", std::to_string(code));
+    CloseHandle(info.hProcess);
+    CloseHandle(info.hThread);
+}
+
+// Escape while the editor's write waits for a printer that takes no more data:
+// the editor stays until the write has ended (its time-out), then closes.
+void EscapeDuringAWrite(const std::string& exe) {
+    PROCESS_INFORMATION info{};
+    if (!StartTessaly(exe, " --virtual-printer-stall-after=64", info)) return;
+    HWND main = WaitTopWindow(pid, kMainCaption, 30000);
+    if (main != nullptr) Connect(main);
+    HWND editor = nullptr;
+    if (main != nullptr && Enabled(main, 1033)) {
+        PostItemClick(main, 1033);
+        editor = WaitTopWindow(pid, "Command Test Editor", 10000);
+    }
+    Check(editor != nullptr, "the editor opens on the printer that stops taking data");
+    if (editor != nullptr) {
+        std::wstring text;
+        for (int i = 0; i < 100; ++i) text += L"41 ";
+        Type(GetDlgItem(editor, 1009), text);
+        PostItemClick(editor, 11);
+        Sleep(500);
+        PressKey(GetDlgItem(editor, 11), VK_ESCAPE);
+        Sleep(500);
+        Check(IsWindow(editor) != FALSE, "Escape during a write keeps the editor until it ends");
+        Check(WaitFor([&] { return !IsWindow(editor); }, 15000),
+              "and the editor closes once the write has ended");
+    }
+    ExitTessaly(main, info);
 }
 
 // The port text of a local print queue, empty when there is no such queue.
@@ -570,16 +624,8 @@ int main(int argc, char** argv) {
     SetScreenshotFolder(argv[2]);
     std::string exe = argv[1];
     if (argc == 5) return RealPorts(exe, argv[3], argv[4]);
-    std::string command = "\"" + exe + "\" --virtual-printer";
-    STARTUPINFOA startup{};
-    startup.cb = sizeof(startup);
     PROCESS_INFORMATION info{};
-    if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &info)) {
-        Check(false, "Tessaly.exe starts", std::to_string(GetLastError()));
-        return 1;
-    }
-    pid = info.dwProcessId;
+    if (!StartTessaly(exe, "", info)) return 1;
     HWND main = WaitTopWindow(pid, kMainCaption, 30000);
     Check(main != nullptr, "the main dialog Tessaly V1.0.0 appears");
     if (main != nullptr) {
@@ -589,15 +635,8 @@ int main(int argc, char** argv) {
             StatusDialog(main);
             Editor(main);
         }
-        PostItemClick(main, 2);
     }
-    const bool ended = WaitForSingleObject(info.hProcess, 20000) == WAIT_OBJECT_0;
-    Check(ended, "Exit ends Tessaly.exe");
-    if (!ended) TerminateProcess(info.hProcess, 1);
-    DWORD code = 1;
-    GetExitCodeProcess(info.hProcess, &code);
-    Check(code == 0, "Tessaly.exe ends with status 0", std::to_string(code));
-    CloseHandle(info.hProcess);
-    CloseHandle(info.hThread);
+    ExitTessaly(main, info);
+    EscapeDuringAWrite(exe);
     return Failures() == 0 ? 0 : 1;
 }

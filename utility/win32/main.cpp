@@ -1,14 +1,16 @@
 // Tessaly.exe: the settings utility for the Vantreel R-3 as a Win32 dialog program.
 //
-//   Tessaly.exe [--virtual-printer]
+//   Tessaly.exe [--virtual-printer [--virtual-printer-stall-after=N]]
 // With --virtual-printer every port leads to the virtual R-3 inside this process,
-// and no print queue is touched.
+// and no print queue is touched. For tests, that printer can stop taking data
+// after N bytes, as a printer whose input buffer stays full.
 
 // clang-format off
 #include <windows.h>
 #include <commctrl.h>
 // clang-format on
 
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 
@@ -52,6 +54,14 @@ bool HasArgument(const char* wanted) {
     return false;
 }
 
+// The text after "prefix" of the argument that starts with it; null when none does.
+const char* ArgumentValue(const char* prefix) {
+    for (int i = 1; i < __argc; ++i)
+        if (std::strncmp(__argv[i], prefix, std::strlen(prefix)) == 0)
+            return __argv[i] + std::strlen(prefix);
+    return nullptr;
+}
+
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
@@ -63,7 +73,12 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
 
     const bool virtualPrinter = HasArgument("--virtual-printer");
     Clock& clock = SystemClock::instance();
-    sim::R3Engine engine;
+    sim::PrinterConfig printer;
+    if (const char* stallAfter = ArgumentValue("--virtual-printer-stall-after=")) {
+        printer.fault = sim::FaultMode::PartialWrite;
+        printer.stallAfterBytes = std::strtoull(stallAfter, nullptr, 10);
+    }
+    sim::R3Engine engine(printer);
     win32::MessageBoxNotifier notifier;
     win32::Worker worker;
     FixedPortCatalog catalog;
