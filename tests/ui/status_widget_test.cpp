@@ -379,7 +379,7 @@ TEST_F(StatusWindowTest, LoadStatusRefusesANamedPipeAndNamesUnknownValues) {
     ASSERT_EQ(WriteStatusFile(oddPath.toStdString(), odd), StatusFileResult::Ok);
     for (const QString& path : {QString::fromStdString(fifo.path()), oddPath}) {
         WhenModal<QFileDialog>([&](QFileDialog& d) {
-            d.selectFile(path);
+            EXPECT_TRUE(QTest::qWaitFor([&] { return UiScript::typeFileName(d, path); }, 2000));
             static_cast<QDialog&>(d).accept();
         });
         AnswerMessages(messages, 1);

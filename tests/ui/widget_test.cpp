@@ -354,14 +354,14 @@ TEST_F(MainWindowTest, TheEditorSavesAndLoadsCommandFilesThroughTheFileDialog) {
             EXPECT_EQ(d.acceptMode(), QFileDialog::AcceptSave);
             EXPECT_THAT(d.nameFilters(), ElementsAre("Binary files(*.bin)", "All files(*.*)"));
             EXPECT_TRUE(d.testOption(QFileDialog::DontConfirmOverwrite));
-            d.selectFile(path);
+            EXPECT_TRUE(QTest::qWaitFor([&] { return UiScript::typeFileName(d, path); }, 2000));
             static_cast<QDialog&>(d).accept();
         });
         editor.button("Save")->click();
         WhenModal<QFileDialog>([&](QFileDialog& d) {
             EXPECT_EQ(d.windowTitle(), "Open");
             EXPECT_EQ(d.directory().absolutePath(), QDir(dir.path()).absolutePath());
-            d.selectFile(path);
+            EXPECT_TRUE(QTest::qWaitFor([&] { return UiScript::typeFileName(d, path); }, 2000));
             static_cast<QDialog&>(d).accept();
         });
         editor.button("Load")->click();
