@@ -48,7 +48,7 @@ elif command -v Xvfb >/dev/null; then
     fi
     DISPLAY=:$display "${run[@]}"
 else
-    echo "No display and no xvfb-run: using Qt's offscreen platform" >&2
+    echo "No display and no Xvfb: using Qt's offscreen platform" >&2
     QT_QPA_PLATFORM=offscreen "${run[@]}"
 fi
 echo "Pictures:"
