@@ -309,7 +309,7 @@ UINT FakeWindows::DirectoryQuery(const std::string& call, const std::string& val
     directory.clear();
     if (auto code = Injected(call, "")) {
         lastError_ = *code;
-        Log(call, "", "0, error " + Dec(*code));
+        Log(call, "", Cat("0, error ", Dec(*code)));
         return 0;
     }
     directory = value;

@@ -55,7 +55,7 @@ Handle FakeWindows::OpenSCManagerA(const char* machineName, const char* database
     const std::string args = Args(S(machineName), S(databaseName), Hex(desiredAccess));
     auto fail = [&](DWORD code) {
         lastError_ = code;
-        Log("OpenSCManagerA", args, "NULL, error " + Dec(code));
+        Log("OpenSCManagerA", args, Cat("NULL, error ", Dec(code)));
         return kNullHandle;
     };
     if (auto code = Injected("OpenSCManagerA", args)) return fail(*code);
@@ -69,7 +69,7 @@ Handle FakeWindows::OpenServiceA(Handle manager, const char* serviceName, DWORD 
     const std::string args = Args(HandleText(manager), S(serviceName), Hex(desiredAccess));
     auto fail = [&](DWORD code) {
         lastError_ = code;
-        Log("OpenServiceA", args, "NULL, error " + Dec(code));
+        Log("OpenServiceA", args, Cat("NULL, error ", Dec(code)));
         return kNullHandle;
     };
     if (auto code = Injected("OpenServiceA", args)) return fail(*code);
@@ -96,7 +96,7 @@ bool FakeWindows::ControlService(Handle service, DWORD control, ServiceStatus* s
         return BoolResult("ControlService", args, ERROR_SERVICE_CANNOT_ACCEPT_CTRL);
     RequestSpoolerStop();
     if (status) *status = ServiceStatus{spoolerState_, 0, 1, config_.spoolerStopMs};
-    return BoolResult("ControlService", args, 0, "[state " + Dec(spoolerState_) + "]");
+    return BoolResult("ControlService", args, 0, Cat("[state ", Dec(spoolerState_), "]"));
 }
 
 bool FakeWindows::StartServiceA(Handle service) {
@@ -120,7 +120,7 @@ bool FakeWindows::QueryServiceStatus(Handle service, ServiceStatus* status) {
         spoolerState_ == SERVICE_STOP_PENDING || spoolerState_ == SERVICE_START_PENDING;
     *status = ServiceStatus{spoolerState_, 0, pending ? 1u : 0u,
                             pending ? spoolerPendingUntil_ - totalSleepMs_ : 0u};
-    return BoolResult("QueryServiceStatus", args, 0, "[state " + Dec(spoolerState_) + "]");
+    return BoolResult("QueryServiceStatus", args, 0, Cat("[state ", Dec(spoolerState_), "]"));
 }
 
 bool FakeWindows::CloseServiceHandle(Handle object) {
