@@ -253,10 +253,6 @@ void PrintModel::clearLine() {
     x_ = 0;
 }
 
-void PrintModel::add(Element element) {
-    job_.elements.push_back(std::move(element));
-}
-
 void PrintModel::put(Element element, std::string text) {
     add(std::move(element));
     putText(std::move(text));
