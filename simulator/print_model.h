@@ -13,6 +13,9 @@
 
 namespace tessaly::sim {
 
+// Images wider or taller than this are not kept (a printer has no such room).
+inline constexpr int kMaxImageDots = 8192;
+
 // A 1-bit picture: rows of (width + 7) / 8 bytes, most significant bit first,
 // 1 = a black dot.
 struct Bitmap {
