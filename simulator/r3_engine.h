@@ -1,3 +1,6 @@
+// simulator/ is the virtual R-3 (r3-sim and the built-in virtual printer): the engine that
+// answers the settings protocol and prints (this header), the command table and print model, the
+// renderer of receipts, and the pty, TCP and in-process links that reach it.
 #pragma once
 
 #include <array>

@@ -1,3 +1,6 @@
+// utility/cli/ is tessaly-cli: each subcommand runs the same protocol and dialog logic as the
+// windows, on one printer or many; with the built-in virtual printer and the systemd unit and
+// udev rule that apply a profile to a printer when it is plugged in.
 #pragma once
 
 #include <CLI/CLI.hpp>

@@ -1,3 +1,7 @@
+// utility/link/ is the printer link: PrinterPort, the portable core that opens a port by its
+// type (serial, parallel, USB) and moves bytes with bounded waits; the queue diversion that keeps
+// the system's print queues off a port while it is in use; and one folder per system with the
+// devices themselves (posix/, win32/). Nothing here knows the printer's commands.
 #pragma once
 
 #include <cstdint>

@@ -1,3 +1,7 @@
+// utility/protocol/ is the printer's settings protocol without a user interface: the command
+// bytes (this header), the connection check, Get Status, Set Status, the font download and the
+// pacing that spaces them, status files and settings profiles. It talks to a PrinterPort and
+// reports through a Notifier.
 #pragma once
 
 #include <array>

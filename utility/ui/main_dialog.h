@@ -1,3 +1,6 @@
+// utility/ui/ holds the logic of Tessaly's dialogs without a toolkit: what each button does, what
+// is enabled when, and which message is shown. The Qt views (qt/) and Tessaly.exe
+// (utility/win32/) draw these dialogs and forward the user's actions to them.
 #pragma once
 
 #include <functional>

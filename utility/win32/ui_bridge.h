@@ -1,3 +1,6 @@
+// utility/win32/ is Tessaly.exe: one Win32 dialog per file pair, drawing the dialogs of
+// utility/ui/. This header holds the bridge between the window thread and the one worker thread
+// on which printer exchanges run.
 #pragma once
 
 #include <windows.h>

@@ -1,3 +1,6 @@
+// utility/link/posix/ holds the Linux side of the link: termios serial lines, the lp parallel
+// driver, USB printers found through libudev, CUPS queues for the diversion and its journal
+// files. fd_io.h holds the bounded reads and writes on descriptors that they share.
 #pragma once
 
 #include <cstdint>

@@ -1,3 +1,7 @@
+// utility/link/win32/ holds the Windows side of the link: serial lines through the
+// communications functions, parallel and USB printers through overlapped handles (USB found with
+// the Setup API), spooler queues for the diversion and its registry journal. win32_system.h
+// holds the system helpers they share.
 #pragma once
 
 #include <windows.h>

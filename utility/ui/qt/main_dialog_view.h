@@ -1,3 +1,5 @@
+// utility/ui/qt/ is Tessaly on Linux: Qt widgets that draw the dialogs of utility/ui/, the worker
+// thread that runs the printer exchanges, the virtual paper view and the screenshot tour.
 #pragma once
 
 #include <QComboBox>
