@@ -229,6 +229,26 @@ TEST_F(StatusFiles, FailedSaveKeepsTheExistingFile) {
     EXPECT_EQ(notifier.shown.size(), 2u);
 }
 
+TEST_F(StatusFiles, SaveNeverReplacesWhatIsNotAFile) {
+    // Renaming a new file over a named pipe or a device node would replace the
+    // node itself (as root even /dev/null): it is refused, the node stays.
+    ASSERT_EQ(::mkfifo(Path("pipe.sts").c_str(), 0600), 0);
+    EXPECT_FALSE(SaveStatus(Path("pipe.sts"), Sample(), notifier));
+    ASSERT_EQ(notifier.shown.size(), 1u);
+    EXPECT_EQ(notifier.shown[0].text, "Can't save the status to \"" + Path("pipe.sts") +
+                                          "\": it is a named pipe (FIFO), not a file.\n"
+                                          "Any existing file of that name is unchanged.");
+    EXPECT_TRUE(fs::is_fifo(Path("pipe.sts")));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1)
+        << "no temporary file is left";
+
+    const std::uint8_t byte = 0x41;
+    std::string reason;
+    EXPECT_EQ(WriteFileReplacing("/dev/null", {&byte, 1}, &reason), StatusFileResult::CreateFailed);
+    EXPECT_EQ(reason, "it is a device, not a file");
+    EXPECT_TRUE(fs::is_character_file("/dev/null"));
+}
+
 TEST_F(StatusFiles, OverwriteReplacesContentsAndKeepsPermissions) {
     ASSERT_TRUE(SaveStatus(Path("p.sts"), PrinterSettings{}, notifier));
     ::chmod(Path("p.sts").c_str(), 0640);

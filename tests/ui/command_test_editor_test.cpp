@@ -1,10 +1,16 @@
 #include "command_test_editor.h"
 
+#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "fifo_watchdog.h"
 #include "hex_text.h"
@@ -267,6 +273,45 @@ TEST_F(EditorTest, SaveAndLoadExplainWhatStoppedThem) {
     EXPECT_THAT(notifier.shown.back().text, ::testing::HasSubstr("absent.bin"));
     EXPECT_EQ(editor.commandText(), "");
     EXPECT_EQ(notifier.shown.size(), 5u);
+}
+
+TEST_F(EditorTest, SaveRefusesWhatIsNotAFileAtOnce) {
+    // A named pipe nobody reads from would hold an open for writing for ever.
+    const fs::path pipe = dir / "pipe.bin";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    editor.OnTextChanged("1b 40 ");
+    host.savePath = pipe.string();
+    std::atomic<bool> done{false};
+    std::thread saving([&] {
+        editor.OnSave();
+        done = true;
+    });
+    for (int i = 0; i < 500 && !done; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    const bool waited = !done;
+    if (waited) {
+        // Lets the waiting open return, and takes what it writes.
+        const int fd = ::open(pipe.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        while (!done) {
+            char sink[64];
+            if (::read(fd, sink, sizeof sink) <= 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        ::close(fd);
+    }
+    saving.join();
+    EXPECT_FALSE(waited) << "saving to a named pipe waited for a reader";
+    EXPECT_TRUE(fs::is_fifo(pipe));
+    ASSERT_EQ(notifier.shown.size(), 1u);
+    EXPECT_EQ(notifier.shown[0].text, "Can't write the command file \"" + pipe.string() +
+                                          "\": it is a named pipe (FIFO), not a file.");
+    EXPECT_EQ(notifier.shown[0].icon, MessageIcon::Exclamation);
+
+    host.savePath = "/dev/null";
+    editor.OnSave();
+    EXPECT_EQ(notifier.shown.back().text,
+              "Can't write the command file \"/dev/null\": it is a device, not a file.");
+    EXPECT_TRUE(fs::is_character_file("/dev/null"));
 }
 
 TEST_F(EditorTest, LoadRefusesWhatIsNotACommandFileAtOnce) {
