@@ -86,6 +86,12 @@ bool RegularFile::Open(const std::string& path) {
     return true;
 }
 
+std::string NotAFileToReplace(const std::string& path) {
+    FileStatus st{};
+    if (StatPath(path, st) != 0) return {};  // creating it says what is wrong, if anything
+    return NotARegularFile(st);
+}
+
 void RegularFile::Refuse(std::string reason) {
     Close();
     error_ = std::move(reason);

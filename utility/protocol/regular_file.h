@@ -42,6 +42,12 @@ class RegularFile {
     std::string error_;
 };
 
+// Why an existing path is no file to write over: a directory, named pipe,
+// device or socket (opening a named pipe for writing waits for a reader, and
+// renaming a new file over a device node replaces the node). Empty when the
+// path is a regular file, a link to one, or does not exist yet.
+std::string NotAFileToReplace(const std::string& path);
+
 // Opens a regular file of at most maxBytes; a larger one is refused with "it holds
 // N bytes; <kind> may hold at most <limit>".
 bool OpenLimitedFile(RegularFile& file, const std::string& path, std::uint64_t maxBytes,

@@ -113,6 +113,10 @@ StatusFileResult ReadStatusFile(const std::string& path, PrinterSettings& settin
 
 StatusFileResult WriteFileReplacing(const std::string& path, std::span<const std::uint8_t> bytes,
                                     std::string* error) {
+    if (std::string why = NotAFileToReplace(path); !why.empty()) {
+        if (error) *error = std::move(why);
+        return StatusFileResult::CreateFailed;
+    }
     const std::string temporary = TemporaryNameFor(path);
     // 0666 lets the umask decide, as for any newly created file; an existing
     // file's permissions are carried over below.

@@ -27,8 +27,9 @@ StatusFileResult ReadStatusFile(const std::string& path, PrinterSettings& settin
                                 std::string* error = nullptr);
 
 // Writes the bytes to a new file beside the target and renames it over the
-// target, so that a failed write leaves any existing file as it was. CreateFailed
-// or WriteFailed with the system's reason in `error`.
+// target, so that a failed write leaves any existing file as it was. A target
+// that exists but is no regular file (NotAFileToReplace) is refused before
+// anything is created. CreateFailed or WriteFailed with the reason in `error`.
 StatusFileResult WriteFileReplacing(const std::string& path, std::span<const std::uint8_t> bytes,
                                     std::string* error = nullptr);
 

@@ -2,11 +2,11 @@
 
 #include <fmt/format.h>
 
-#include <fstream>
 #include <memory>
 
 #include "hex_text.h"
 #include "regular_file.h"
+#include "status_file.h"
 
 namespace tessaly::ui {
 
@@ -186,14 +186,12 @@ void CommandTestEditor::OnSave() {
     }
     if (RefuseNonHexText()) return;
     const std::vector<std::uint8_t> bytes = ParseHexText(commandText_);
-    std::ofstream out(*path, std::ios::binary | std::ios::trunc);
-    if (out)
-        out.write(reinterpret_cast<const char*>(bytes.data()),
-                  static_cast<std::streamsize>(bytes.size()));
-    if (out) out.close();
-    if (!out) {
-        notifier_.notify({fmt::format("Can't write the command file {}.", *path), "Warning",
-                          MessageIcon::Exclamation});
+    // Written beside the target and renamed over it: a failed save leaves any
+    // existing file whole, and a named pipe or device is refused at once.
+    std::string reason;
+    if (WriteFileReplacing(*path, bytes, &reason) != StatusFileResult::Ok) {
+        notifier_.notify({fmt::format("Can't write the command file \"{}\": {}.", *path, reason),
+                          "Warning", MessageIcon::Exclamation});
     }
 }
 
