@@ -50,6 +50,10 @@ int main(int argc, char** argv) {
         return 1;
     }
     const bool ok = std::fwrite(data.data(), 1, data.size(), out) == data.size();
+#ifdef _WIN32
+    // rename() there refuses an existing target: a rebuild regenerates the payload.
+    if (ok) std::remove(argv[3]);
+#endif
     if (std::fclose(out) != 0 || !ok || std::rename(temporary.c_str(), argv[3]) != 0) {
         std::perror(argv[3]);
         std::remove(temporary.c_str());
