@@ -13,7 +13,7 @@ using R = LengthRule;
 
 // The command set of the printer. Entries of the ( and 8 families with a
 // function letter come before their family's catch-all entry (sub -1).
-const std::vector<CommandSpec> kTable = {
+const std::vector<CommandEntry> kTable = {
     {kEsc, 0x0C, -1, R::Fixed, 0, "ESC FF", "print data in page mode"},
     {kEsc, ' ', -1, R::Fixed, 1, "ESC SP", "set right-side character spacing"},
     {kEsc, '!', -1, R::Fixed, 1, "ESC !", "select print mode"},
@@ -180,7 +180,7 @@ std::uint64_t Word(const std::uint8_t* c, std::size_t at) {
 
 // How many bytes the command needs: its whole length once the bytes so far
 // decide it (final), otherwise how many to have before deciding again.
-Need NeedFor(const CommandSpec& s, const std::uint8_t* c, std::size_t have) {
+Need NeedFor(const CommandEntry& s, const std::uint8_t* c, std::size_t have) {
     auto more = [](std::uint64_t total) { return Need{total, false}; };
     auto whole = [](std::uint64_t total) { return Need{total, true}; };
     switch (s.rule) {
@@ -304,11 +304,11 @@ Need NeedFor(const CommandSpec& s, const std::uint8_t* c, std::size_t have) {
 
 }  // namespace
 
-const std::vector<CommandSpec>& CommandTable() {
+const std::vector<CommandEntry>& CommandTable() {
     return kTable;
 }
 
-const CommandSpec* FindCommand(const std::uint8_t* bytes, std::size_t have) {
+const CommandEntry* FindCommand(const std::uint8_t* bytes, std::size_t have) {
     const int p = PrefixIndex(bytes[0]);
     if (p < 0 || have < 2) return nullptr;
     const std::int16_t first = TableIndex().first[static_cast<std::size_t>(p)][bytes[1]];
@@ -338,14 +338,14 @@ std::string PrefixName(std::uint8_t prefix) {
 std::string CommandLabel(const std::uint8_t* bytes, std::size_t have) {
     if (have == 0) return {};
     if (have < 2) return PrefixName(bytes[0]);
-    const CommandSpec* spec = FindCommand(bytes, have);
-    if (spec == nullptr) return fmt::format("{} 0x{:02X}", PrefixName(bytes[0]), bytes[1]);
-    if (spec->sub < 0 && (spec->rule == R::Block16 || spec->rule == R::Block32) && have > 2) {
+    const CommandEntry* entry = FindCommand(bytes, have);
+    if (entry == nullptr) return fmt::format("{} 0x{:02X}", PrefixName(bytes[0]), bytes[1]);
+    if (entry->sub < 0 && (entry->rule == R::Block16 || entry->rule == R::Block32) && have > 2) {
         const std::uint8_t fn = bytes[2];
-        return fn > 0x20 && fn < 0x7F ? fmt::format("{} {:c}", spec->name, static_cast<char>(fn))
-                                      : fmt::format("{} 0x{:02X}", spec->name, fn);
+        return fn > 0x20 && fn < 0x7F ? fmt::format("{} {:c}", entry->name, static_cast<char>(fn))
+                                      : fmt::format("{} 0x{:02X}", entry->name, fn);
     }
-    return spec->name;
+    return entry->name;
 }
 
 // ---------------------------------------------------------------------------------
@@ -377,14 +377,14 @@ void CommandDecoder::feed(const std::uint8_t* data, std::size_t n, std::int64_t 
         seen_ = 1;
         need_ = 2;
         final_ = false;
-        spec_ = nullptr;
+        entry_ = nullptr;
     }
 }
 
 std::size_t CommandDecoder::take(const std::uint8_t* data, std::size_t n, Sink& sink) {
     std::size_t used = 0;
     for (;;) {
-        if (spec_ != nullptr && spec_->rule == R::FontPayload) {
+        if (entry_ != nullptr && entry_->rule == R::FontPayload) {
             if (used == n) return used;
             if (!fontHeader(data[used], sink)) return used;  // the byte starts afresh
             ++used;
@@ -405,10 +405,10 @@ std::size_t CommandDecoder::take(const std::uint8_t* data, std::size_t n, Sink& 
             finish(sink);
             return used;
         }
-        if (spec_ == nullptr) {
+        if (entry_ == nullptr) {
             // The code byte has just arrived (used >= 1): look the command up.
-            spec_ = FindCommand(command_.data(), 2);
-            if (spec_ == nullptr) {
+            entry_ = FindCommand(command_.data(), 2);
+            if (entry_ == nullptr) {
                 const std::uint8_t prefix = command_[0];
                 if (IsPrefix(command_[1]) || prefix == kDle) {
                     // A lone prefix: DLE is then just a control code, and another
@@ -428,9 +428,9 @@ std::size_t CommandDecoder::take(const std::uint8_t* data, std::size_t n, Sink& 
                 finish(sink);
                 return used;
             }
-            if (spec_->rule == R::FontPayload) continue;
+            if (entry_->rule == R::FontPayload) continue;
         }
-        const Need next = NeedFor(*spec_, command_.data(), command_.size());
+        const Need next = NeedFor(*entry_, command_.data(), command_.size());
         need_ = std::max<std::uint64_t>(next.total, seen_);
         final_ = next.final;
     }
@@ -440,7 +440,7 @@ bool CommandDecoder::fontHeader(std::uint8_t byte, Sink& sink) {
     const std::size_t at = command_.size();
     if (at < 5 && byte != kFontMagic[at]) {
         Command c;
-        c.spec = spec_;
+        c.entry = entry_;
         c.bytes = std::move(command_);
         c.length = c.bytes.size();
         c.badFraming = true;
@@ -456,7 +456,7 @@ bool CommandDecoder::fontHeader(std::uint8_t byte, Sink& sink) {
                                 static_cast<std::uint32_t>(command_[7]) << 16 |
                                 static_cast<std::uint32_t>(command_[8]) << 24;
     Command c;
-    c.spec = spec_;
+    c.entry = entry_;
     c.bytes = std::move(command_);
     c.length = kFontHeaderSize;
     c.badFraming = count == 0 || count > kMaxFontCount;
@@ -468,7 +468,7 @@ bool CommandDecoder::fontHeader(std::uint8_t byte, Sink& sink) {
 
 void CommandDecoder::finish(Sink& sink) {
     Command c;
-    c.spec = FindCommand(command_.data(), command_.size());
+    c.entry = FindCommand(command_.data(), command_.size());
     c.length = seen_;
     c.truncated = seen_ > command_.size();
     c.bytes = std::move(command_);
@@ -484,7 +484,7 @@ void CommandDecoder::expire(std::int64_t now, Sink& sink) {
         return;
     }
     Command c;
-    c.spec = command_.size() >= 2 ? FindCommand(command_.data(), command_.size()) : nullptr;
+    c.entry = command_.size() >= 2 ? FindCommand(command_.data(), command_.size()) : nullptr;
     c.length = seen_;
     c.incomplete = true;
     c.bytes = std::move(command_);
@@ -497,7 +497,7 @@ void CommandDecoder::reset() {
     seen_ = 0;
     need_ = 0;
     final_ = false;
-    spec_ = nullptr;
+    entry_ = nullptr;
 }
 
 }  // namespace tessaly::sim

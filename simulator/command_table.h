@@ -36,7 +36,7 @@ enum class LengthRule : std::uint8_t {
     FontPayload,      // FS l: the R-3's national font data, magic and count
 };
 
-struct CommandSpec {
+struct CommandEntry {
     std::uint8_t prefix;  // ESC, GS, FS or DLE
     std::uint8_t code;    // the byte after the prefix
     int sub;              // ( and 8 families: the function letter; -1 for any
@@ -53,9 +53,9 @@ struct CommandSpec {
 // The command whose first bytes are these (prefix, code and, for the ( and 8
 // families, the function letter), or nullptr when the printer has no such
 // command. `have` is at least 2.
-const CommandSpec* FindCommand(const std::uint8_t* bytes, std::size_t have);
+const CommandEntry* FindCommand(const std::uint8_t* bytes, std::size_t have);
 // Every command of the table, for listings and tests.
-const std::vector<CommandSpec>& CommandTable();
+const std::vector<CommandEntry>& CommandTable();
 
 // "ESC", "GS", "FS", "DLE" or the byte in hex.
 std::string PrefixName(std::uint8_t prefix);
@@ -65,12 +65,12 @@ std::string CommandLabel(const std::uint8_t* bytes, std::size_t have);
 
 // One command as the decoder cut it from the stream.
 struct Command {
-    const CommandSpec* spec = nullptr;  // nullptr: unknown, skipped by its family's rule
-    std::vector<std::uint8_t> bytes;    // as received; data past kMaxKept is not kept
-    std::uint64_t length = 0;           // bytes it took on the wire
-    bool truncated = false;             // data past kMaxKept was skipped unread
-    bool incomplete = false;            // abandoned: its bytes stopped coming
-    bool badFraming = false;            // FS l whose magic or count is wrong
+    const CommandEntry* entry = nullptr;  // nullptr: unknown, skipped by its family's rule
+    std::vector<std::uint8_t> bytes;      // as received; data past kMaxKept is not kept
+    std::uint64_t length = 0;             // bytes it took on the wire
+    bool truncated = false;               // data past kMaxKept was skipped unread
+    bool incomplete = false;              // abandoned: its bytes stopped coming
+    bool badFraming = false;              // FS l whose magic or count is wrong
 
     std::uint8_t at(std::size_t i) const { return i < bytes.size() ? bytes[i] : 0; }
     // Little-endian 16-bit value at i.
@@ -123,7 +123,7 @@ class CommandDecoder {
     std::uint64_t need_ = 0;             // bytes the command needs before the next look
     bool final_ = false;                 // need_ is its whole length
     std::uint64_t seen_ = 0;             // bytes of it received (kept or not)
-    const CommandSpec* spec_ = nullptr;
+    const CommandEntry* entry_ = nullptr;
     std::uint64_t fontLeft_ = 0;  // font payload data still to come
 };
 

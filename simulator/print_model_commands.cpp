@@ -130,11 +130,11 @@ std::string Code128Data(const std::string& sent, std::string& note) {
 // Commands
 
 bool PrintModel::command(const Command& c) {
-    if (c.spec == nullptr || c.incomplete) return false;
+    if (c.entry == nullptr || c.incomplete) return false;
     const std::uint8_t p = c.at(2);  // the first parameter of most commands
     const std::string label = c.label();
-    if (c.spec->prefix == kEsc) {
-        switch (c.spec->code) {
+    if (c.entry->prefix == kEsc) {
+        switch (c.entry->code) {
             case '@':
                 initialise();
                 return true;
@@ -264,8 +264,8 @@ bool PrintModel::command(const Command& c) {
                 return false;
         }
     }
-    if (c.spec->prefix == kGs) {
-        switch (c.spec->code) {
+    if (c.entry->prefix == kGs) {
+        switch (c.entry->code) {
             case '!':
                 style_.width = static_cast<std::uint8_t>(((p >> 4) & 7) + 1);
                 style_.height = static_cast<std::uint8_t>((p & 7) + 1);
@@ -356,8 +356,8 @@ bool PrintModel::command(const Command& c) {
                 return false;
         }
     }
-    if (c.spec->prefix == kFs) {
-        switch (c.spec->code) {
+    if (c.entry->prefix == kFs) {
+        switch (c.entry->code) {
             case 'q': {
                 nvImages_.clear();
                 std::size_t at = 3;

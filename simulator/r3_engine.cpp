@@ -40,7 +40,7 @@ class R3Engine::Feed final : public CommandDecoder::Sink {
         engine_.arrive({Token::Kind::Text, engine_.host_, {data, data + n}, {}}, now_);
     }
     void command(Command c) override {
-        if (c.spec != nullptr && c.spec->realTime() && !c.incomplete) {
+        if (c.entry != nullptr && c.entry->realTime() && !c.incomplete) {
             if (now_ < engine_.restartUntil_) return;  // restarting: lost
             engine_.commandHost_ = engine_.host_;
             engine_.realTime(c, now_);
@@ -284,7 +284,7 @@ void R3Engine::recordCommand(const std::string& name, std::vector<std::uint8_t> 
 }
 
 std::string R3Engine::describe(const Command& c) const {
-    const CommandSpec& s = *c.spec;
+    const CommandEntry& s = *c.entry;
     std::string name = c.label();
     if (s.prefix == kEsc && s.code == 'p') {
         const int pin = (c.at(2) % 48) == 0 ? 2 : 5;
@@ -310,7 +310,7 @@ void R3Engine::command(const Command& c, std::int64_t now) {
              now);
         return;
     }
-    if (c.spec == nullptr) {
+    if (c.entry == nullptr) {
         const std::string label = c.label();
         recordCommand(fmt::format("{} (unknown, skipped)", label), head, now);
         auto& unknown = model_.job().unknown;
@@ -327,7 +327,7 @@ void R3Engine::command(const Command& c, std::int64_t now) {
     if (query(c, now)) return;
     recordCommand(describe(c), head, now);
     model_.command(c);
-    if (c.spec->prefix == kEsc && c.spec->code == 'p' && (c.at(2) % 48) <= 1) {
+    if (c.entry->prefix == kEsc && c.entry->code == 'p' && (c.at(2) % 48) <= 1) {
         Conditions next = conditions_;
         next.drawerOpen = true;  // the pulse opens the drawer
         changeConditions(next, now);

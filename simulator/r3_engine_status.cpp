@@ -12,7 +12,7 @@ namespace tessaly::sim {
 // The printer's own commands: identification, status, setup, test print, font
 // payloads. Returns false for everything else.
 bool R3Engine::query(const Command& c, std::int64_t now) {
-    const CommandSpec& s = *c.spec;
+    const CommandEntry& s = *c.entry;
     const std::uint8_t n = c.at(2);
     auto done = [&](const std::string& name) {
         recordCommand(name, c.bytes, now);

@@ -102,10 +102,10 @@ TEST(CommandDecoder, KnownCommandsAreNamedAndRealTimeOnesMarked) {
         const Recorder r = Decode(s.bytes, s.bytes.size());
         ASSERT_EQ(r.commands.size(), 1u) << s.what;
         const bool unknown = std::string(s.what).find("unknown") != std::string::npos;
-        ASSERT_NE(r.commands[0].spec, nullptr) << s.what;
-        EXPECT_EQ(r.commands[0].spec->realTime(), s.bytes[0] == kDle) << s.what;
+        ASSERT_NE(r.commands[0].entry, nullptr) << s.what;
+        EXPECT_EQ(r.commands[0].entry->realTime(), s.bytes[0] == kDle) << s.what;
         if (unknown) {
-            EXPECT_EQ(r.commands[0].spec->sub, -1) << s.what;
+            EXPECT_EQ(r.commands[0].entry->sub, -1) << s.what;
         }
     }
     EXPECT_EQ(Decode(B({0x1D, '(', 'k', 3, 0, 49, 81, 48}), 8).commands[0].label(), "GS ( k");
@@ -116,7 +116,7 @@ TEST(CommandDecoder, UnknownCodesTakeTheirFamilysTwoBytes) {
     // ESC 0x01 is no command: prefix and code go, the rest is text.
     const Recorder r = Decode(B({0x1B, 0x01, 'I', 't', 'e', 'm', 0x0A}), 1);
     ASSERT_EQ(r.commands.size(), 1u);
-    EXPECT_EQ(r.commands[0].spec, nullptr);
+    EXPECT_EQ(r.commands[0].entry, nullptr);
     EXPECT_EQ(r.commands[0].label(), "ESC 0x01");
     EXPECT_EQ(r.printed, "Item\n");
 
