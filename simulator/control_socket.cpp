@@ -46,7 +46,6 @@ std::string ControlSocket::Answer(R3Engine& engine, const std::string& line, std
 
 bool ControlSocket::start() {
     error_.clear();
-    stopping_ = false;
     sockaddr_un addr{};
     addr.sun_family = AF_UNIX;
     if (path_.empty() || path_.size() >= sizeof addr.sun_path) {
@@ -71,35 +70,31 @@ bool ControlSocket::start() {
         return false;
     }
     made_ = true;
-    if (::listen(listen_, 4) != 0 || !wake_.open()) {
+    if (::listen(listen_, 4) != 0 || !server_.openWake()) {
         error_ = fmt::format("cannot listen on {}: {}", path_, std::strerror(errno));
         stop();
         return false;
     }
-    thread_ = std::thread([this] { serve(); });
+    server_.start([this] { serve(); });
     return true;
 }
 
 void ControlSocket::stop() {
-    if (thread_.joinable()) {
-        stopping_ = true;
-        wake_.poke();
-        thread_.join();
-    }
+    server_.stop();
     if (listen_ >= 0) ::close(listen_);
     listen_ = -1;
-    wake_.close();
+    server_.closeWake();
     if (made_) ::unlink(path_.c_str());
     made_ = false;
 }
 
 void ControlSocket::serve() {
     std::map<int, std::string> clients;  // fd -> text not yet ended by a newline
-    while (!stopping_) {
-        std::vector<pollfd> fds{{wake_.fd(), POLLIN, 0}, {listen_, POLLIN, 0}};
+    while (!server_.stopping()) {
+        std::vector<pollfd> fds{{server_.wake().fd(), POLLIN, 0}, {listen_, POLLIN, 0}};
         for (const auto& [fd, text] : clients) fds.push_back({fd, POLLIN, 0});
         if (::poll(fds.data(), fds.size(), -1) < 0 && errno != EINTR) break;
-        if (stopping_) break;
+        if (server_.stopping()) break;
         if ((fds[1].revents & POLLIN) && clients.size() < kMaxClients) {
             const int fd = ::accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
             if (fd >= 0) clients[fd];

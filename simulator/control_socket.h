@@ -7,7 +7,7 @@
 
 #include "clock.h"
 #include "r3_engine.h"
-#include "wake_pipe.h"
+#include "server_thread.h"
 
 namespace tessaly::sim {
 
@@ -42,11 +42,9 @@ class ControlSocket {
     std::string path_;
     Clock& clock_;
     int listen_ = -1;
-    WakePipe wake_;
+    ServerThread server_;
     bool made_ = false;
     std::string error_;
-    std::thread thread_;
-    std::atomic<bool> stopping_{false};
 };
 
 }  // namespace tessaly::sim

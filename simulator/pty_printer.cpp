@@ -43,7 +43,6 @@ PtyPrinter::~PtyPrinter() {
 bool PtyPrinter::start() {
     if (running_) return true;
     error_.clear();
-    stopping_ = false;
     dropped_ = false;
 
     master_ = posix_openpt(O_RDWR | O_NOCTTY);
@@ -77,7 +76,7 @@ bool PtyPrinter::start() {
     const int flags = fcntl(master_, F_GETFL);
     fcntl(master_, F_SETFL, flags | O_NONBLOCK);
 
-    if (!wake_.open() || !readerWake_.open()) {
+    if (!server_.openWake() || !readerWake_.open()) {
         error_ = SystemError("pipe");
         closeTerminal();
         return false;
@@ -103,16 +102,12 @@ bool PtyPrinter::start() {
     }
 
     running_ = true;
-    thread_ = std::thread([this] { serve(); });
+    server_.start([this] { serve(); });
     return true;
 }
 
 void PtyPrinter::stop() {
-    if (thread_.joinable()) {
-        stopping_ = true;
-        wake_.poke();
-        thread_.join();
-    }
+    server_.stop();
     running_ = false;
     closeTerminal();
 }
@@ -127,7 +122,7 @@ void PtyPrinter::closeTerminal() {
         }
         linkMade_ = false;
     }
-    wake_.close();
+    server_.closeWake();
     readerWake_.close();
     for (int* fd : {&slave_, &master_}) {
         if (*fd >= 0) ::close(*fd);
@@ -156,7 +151,7 @@ void PtyPrinter::checkLine() {
 
 void PtyPrinter::readLoop() {
     std::vector<std::uint8_t> buffer(64u << 10);
-    while (!stopping_ && !readerStop_) {
+    while (!server_.stopping() && !readerStop_) {
         const std::size_t room = link_.room();
         pollfd fds[2] = {{master_, static_cast<short>(room > 0 ? POLLIN : 0), 0},
                          {readerWake_.fd(), POLLIN, 0}};
@@ -170,7 +165,7 @@ void PtyPrinter::readLoop() {
             const ssize_t n = ::read(master_, buffer.data(), std::min(buffer.size(), room));
             if (n > 0) {
                 link_.received(buffer.data(), static_cast<std::size_t>(n));
-                wake_.poke();
+                server_.wake().poke();
             } else if (n == 0 || errno != EAGAIN) {
                 clock_.sleep(10);  // not expected while our slave is open; never spin
             }
@@ -190,7 +185,7 @@ void PtyPrinter::serve() {
     std::thread reader([this] { readLoop(); });
     bool xoff = false;  // XOFF sent: the client's output is stopped
 
-    while (!stopping_) {
+    while (!server_.stopping()) {
         std::int64_t now = clock_.now();
         engine_.tick(now);
         const bool wasFull = link_.room() == 0;
@@ -212,11 +207,11 @@ void PtyPrinter::serve() {
         std::size_t pendingCount = 0;
         const std::uint8_t* pending = link_.answers(now, pendingCount);
         pollfd fds[2] = {{master_, static_cast<short>(pendingCount > 0 ? POLLOUT : 0), 0},
-                         {wake_.fd(), POLLIN, 0}};
+                         {server_.wake().fd(), POLLIN, 0}};
         const int ready = ::poll(fds, 2, link_.pollTimeout(now, kIdlePollMs));
         if (ready < 0 && errno != EINTR) break;
-        if (stopping_) break;
-        if (fds[1].revents & POLLIN) wake_.drain();
+        if (server_.stopping()) break;
+        if (fds[1].revents & POLLIN) server_.wake().drain();
         if ((fds[0].revents & POLLOUT) && pendingCount > 0) {
             const ssize_t n = ::write(master_, pending, pendingCount);
             if (n > 0) link_.wrote(static_cast<std::size_t>(n));
@@ -263,7 +258,7 @@ bool PtyPrinter::waitIdle(int timeoutMs) {
         if (loops_ >= need && inputEmpty_) return true;
         const std::uint64_t target = loops_ + 1;  // one wake-up, one loop
         lock.unlock();
-        wake_.poke();
+        server_.wake().poke();
         lock.lock();
         if (!loopDone_.wait_until(lock, deadline, [&] { return loops_ >= target || !running_; })) {
             return false;

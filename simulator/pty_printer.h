@@ -10,7 +10,7 @@
 #include "clock.h"
 #include "engine_link.h"
 #include "r3_engine.h"
-#include "wake_pipe.h"
+#include "server_thread.h"
 
 namespace tessaly::sim {
 
@@ -60,8 +60,8 @@ class PtyPrinter {
     Options options_;
     Clock& clock_;
     int master_ = -1;
-    int slave_ = -1;       // held open so the master never sees a hang-up between clients
-    WakePipe wake_;        // wakes the server thread
+    int slave_ = -1;  // held open so the master never sees a hang-up between clients
+    ServerThread server_;
     WakePipe readerWake_;  // wakes the reader thread
     EngineLink link_;
     std::mutex readMutex_;  // a read and its hand-over to the link
@@ -69,9 +69,7 @@ class PtyPrinter {
     bool linkMade_ = false;
     std::string slavePath_;
     std::string error_;
-    std::thread thread_;
     std::atomic<bool> running_{false};
-    std::atomic<bool> stopping_{false};
     std::atomic<bool> dropped_{false};
 
     // Progress of the server loop, for waitIdle.

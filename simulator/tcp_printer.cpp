@@ -58,7 +58,6 @@ TcpPrinter::~TcpPrinter() {
 bool TcpPrinter::start() {
     if (running_) return true;
     error_.clear();
-    stopping_ = false;
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(static_cast<std::uint16_t>(options_.port));
@@ -70,7 +69,7 @@ bool TcpPrinter::start() {
     const int on = 1;
     if (listen_ < 0 || setsockopt(listen_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
         ::bind(listen_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        ::listen(listen_, 16) != 0 || !wake_.open()) {
+        ::listen(listen_, 16) != 0 || !server_.openWake()) {
         error_ = fmt::format("cannot listen on {}:{}: {}", options_.address, options_.port,
                              std::strerror(errno));
         stop();
@@ -80,22 +79,18 @@ bool TcpPrinter::start() {
     getsockname(listen_, reinterpret_cast<sockaddr*>(&addr), &length);
     port_ = ntohs(addr.sin_port);
     running_ = true;
-    thread_ = std::thread([this] { serve(); });
+    server_.start([this] { serve(); });
     return true;
 }
 
 void TcpPrinter::stop() {
-    if (thread_.joinable()) {
-        stopping_ = true;
-        wake_.poke();
-        thread_.join();
-    }
+    server_.stop();
     running_ = false;
     for (int* fd : {&client_, &listen_}) {
         if (*fd >= 0) ::close(*fd);
         *fd = -1;
     }
-    wake_.close();
+    server_.closeWake();
 }
 
 void TcpPrinter::closeClient(std::int64_t now) {
@@ -108,7 +103,7 @@ void TcpPrinter::closeClient(std::int64_t now) {
 
 void TcpPrinter::serve() {
     std::vector<std::uint8_t> buffer(64u << 10);
-    while (!stopping_) {
+    while (!server_.stopping()) {
         std::int64_t now = clock_.now();
         engine_.tick(now);
         if (!link_.feed(now)) {
@@ -119,7 +114,7 @@ void TcpPrinter::serve() {
         std::size_t pendingCount = 0;
         const std::uint8_t* pending = client_ >= 0 ? link_.answers(now, pendingCount) : nullptr;
 
-        pollfd fds[2] = {{-1, 0, 0}, {wake_.fd(), POLLIN, 0}};
+        pollfd fds[2] = {{-1, 0, 0}, {server_.wake().fd(), POLLIN, 0}};
         if (client_ >= 0) {
             fds[0] = {client_,
                       static_cast<short>((holding ? 0 : POLLIN) | (pendingCount > 0 ? POLLOUT : 0)),
@@ -129,9 +124,9 @@ void TcpPrinter::serve() {
         }
         const int ready = ::poll(fds, 2, link_.pollTimeout(now, kIdlePollMs));
         if (ready < 0 && errno != EINTR) break;
-        if (stopping_) break;
+        if (server_.stopping()) break;
         if (fds[1].revents & POLLIN) {
-            wake_.drain();
+            server_.wake().drain();
         }
         now = clock_.now();
         if (client_ < 0) {

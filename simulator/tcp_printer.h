@@ -7,7 +7,7 @@
 #include "clock.h"
 #include "engine_link.h"
 #include "r3_engine.h"
-#include "wake_pipe.h"
+#include "server_thread.h"
 
 namespace tessaly::sim {
 
@@ -45,12 +45,10 @@ class TcpPrinter {
     EngineLink link_;
     int listen_ = -1;
     int client_ = -1;
-    WakePipe wake_;
+    ServerThread server_;
     int port_ = 0;
     std::string error_;
-    std::thread thread_;
     std::atomic<bool> running_{false};
-    std::atomic<bool> stopping_{false};
     std::atomic<int> served_{0};
 };
 
