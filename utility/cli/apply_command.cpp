@@ -95,14 +95,7 @@ bool ReadProfileFromStandardInput(SettingsProfile& profile, std::string& error) 
         error = "Can't read the profile from standard input.";
         return false;
     }
-    std::string reason;
-    auto parsed = ParseProfile(text, reason);
-    if (!parsed) {
-        error = "The profile on standard input was refused:\n" + reason;
-        return false;
-    }
-    profile = *parsed;
-    return true;
+    return ParseProfileFrom(text, "on standard input", profile, error);
 }
 
 // Reads a profile, or a status file as what Set Status of it would write.

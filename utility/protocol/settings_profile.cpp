@@ -328,9 +328,15 @@ bool ReadProfileFile(const std::string& path, SettingsProfile& profile, std::str
         return false;
     }
     const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    return ParseProfileFrom(text, fmt::format("\"{}\"", path), profile, error);
+}
+
+bool ParseProfileFrom(std::string_view text, const std::string& source, SettingsProfile& profile,
+                      std::string& error) {
+    std::string reason;
     auto parsed = ParseProfile(text, reason);
     if (!parsed) {
-        error = fmt::format("The profile \"{}\" was refused:\n{}", path, reason);
+        error = fmt::format("The profile {} was refused:\n{}", source, reason);
         return false;
     }
     profile = *parsed;

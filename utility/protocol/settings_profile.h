@@ -118,6 +118,10 @@ bool HasProfileFileName(std::string_view path);
 inline constexpr std::size_t kMaxProfileBytes = 1u << 20;
 inline constexpr const char* kMaxProfileText = "1 MiB (1048576 bytes)";
 bool ReadProfileFile(const std::string& path, SettingsProfile& profile, std::string& error);
+// Parses a profile's text read from `source` ("\"shop.toml\"", "on standard
+// input"); false with "The profile <source> was refused:" and the problems.
+bool ParseProfileFrom(std::string_view text, const std::string& source, SettingsProfile& profile,
+                      std::string& error);
 // Writes the profile's text so that a failed write leaves any existing file as it
 // was. False with `error`.
 bool WriteProfileFile(const std::string& path, const SettingsProfile& profile,
